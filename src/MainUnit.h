@@ -1,0 +1,169 @@
+#pragma once
+// Main window of the display-module service tool.
+//
+// Data flow: the register image Regs (256 words; index i is register 40001+i
+// and grid row i+1) is the one copy of the device's registers. Read commands
+// fill it from RBuf via Buf2Regs, write commands and the text command build
+// frames in SBuf from it, the grid shows it (RefreshSG) and edits it in place
+// (sgSetEditText), the repeat job watches Regs[1], the settings file saves
+// and restores Regs[0..155]. SendByTCP is the one exchange: SBuf out behind a
+// 4-byte count, whatever has arrived within ~3 s into RBuf.
+//
+// Everything runs on the GUI thread; handlers run one at a time, so the
+// module state below needs no locks. Every handler is entered through
+// ui::Dispatch, so an exception ends the handler and shows in the caption.
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QAction;
+class QPushButton;
+class QTimer;
+class QCloseEvent;
+
+namespace ui {
+class TLabeledEdit;
+class TLimitEdit;
+class TMemo;
+class TSpinEdit;
+class TStringGrid;
+} // namespace ui
+namespace tcp {
+class TcpClient;
+}
+
+class TMainForm;
+
+// ---- module state -----------------------------------------------------------
+constexpr int RegsSize = 256;    // register image, indices 0..255
+constexpr int DeviceRegs = 155;  // indices 0..154 exist on the device
+constexpr int SavedRegs = 156;   // indices 0..155 go to the settings file
+constexpr int BufSize = 1024;    // SBuf and RBuf
+
+extern TMainForm *MainForm;
+extern QString ProgramPath; // executable folder, ends in a separator
+extern QString myCaption;
+extern int32_t errorcount;
+extern uint16_t Regs[RegsSize];
+extern int32_t SelRow;
+extern uint8_t SBuf[BufSize];
+extern int32_t SendCount;
+extern uint8_t RBuf[BufSize];
+extern int32_t RecCount; // -1 before an exchange, 0 nothing came back
+// The one client; nullptr only inside the Disconnect pause.
+extern tcp::TcpClient *idTCPClient;
+extern int32_t timlastsameNumber;
+extern int32_t timsameNumber;
+extern int32_t timCount;
+
+// Puts the module state back to its start values (tests create windows anew).
+void ResetModuleState();
+
+enum class CloseAction { Close, Keep };
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // programPath overrides the executable's folder (tests); it must end in
+    // a separator.
+    explicit TMainForm(QWidget *parent = nullptr, const QString &programPath = QString());
+    ~TMainForm() override;
+
+    // Controls, in design order.
+    QGroupBox *GroupBox1;
+    ui::TStringGrid *sg;
+    QWidget *PanelClient;
+    ui::TMemo *Memo1;
+    QWidget *PanelTop;
+    QGroupBox *gbClient;
+    ui::TLabeledEdit *edIP;
+    ui::TSpinEdit *sePort;
+    QGroupBox *gbReadRegs;
+    ui::TSpinEdit *edRRStart;
+    ui::TSpinEdit *edRRNums;
+    QPushButton *btnSendRR;
+    QPushButton *btnRestartSend;
+    QMenu *pmSendOneReg;
+    QAction *pmSendRegister;
+    QPushButton *btnReadAllRegs;
+    QPushButton *btnWriteRangeRegs;
+    QGroupBox *gbText;
+    ui::TLimitEdit *edText;
+    QPushButton *BitBtn1;
+    QGroupBox *gbModbus;
+    ui::TSpinEdit *seTransactionID;
+    ui::TSpinEdit *seProtocolID;
+    ui::TSpinEdit *seNodeID;
+    QLabel *lTID;
+    QLabel *lPID;
+    QLabel *lNode;
+    QPushButton *btnConnect;
+    QPushButton *btnDisconnect;
+    QGroupBox *gbFunc;
+    QCheckBox *cbRepeatJob;
+    QTimer *Timer1;
+    QPushButton *btnRead;
+    QPushButton *btnWrite;
+    QLabel *labrj;
+
+    // Shell
+    void MyAppExceptionCreate(QObject *Sender);
+    void MyAppException(QObject *Sender, const QString &message);
+    void FormCreate(QObject *Sender);
+    void FormClose(QObject *Sender, CloseAction &Action);
+    void seNodeIDChange(QObject *Sender);
+    void seProtocolIDChange(QObject *Sender);
+    void seTransactionIDChange(QObject *Sender);
+
+    // Settings
+    void SaveIni(const QString &FName);
+    void LoadIni(const QString &FName);
+
+    // Register grid
+    void Init_SG();
+    void RefreshSG();
+    void CreateTextFromRegs();
+    void sgSelectCell(QObject *Sender, int32_t ACol, int32_t ARow, bool &CanSelect);
+    void sgSetEditText(QObject *Sender, int32_t ACol, int32_t ARow, const QString &Value);
+
+    // Connection
+    void btnConnectClick(QObject *Sender);
+    void btnDisconnectClick(QObject *Sender);
+
+    // Modbus commands
+    bool SendByTCP();
+    void Buf2Regs(int32_t s, int32_t c);
+    void ReadRangeRegisters(int32_t adr, int32_t count);
+    uint16_t ReadRegister(int32_t number);
+    void WriteRegister(int32_t number, int32_t value);
+    void btnReadAllRegsClick(QObject *Sender);
+    void btnSendRRClick(QObject *Sender);
+    void btnWriteRangeRegsClick(QObject *Sender);
+    void pmSendRegisterClick(QObject *Sender);
+    void btnRestartSendClick(QObject *Sender);
+    void btnReadClick(QObject *Sender);
+    void btnWriteClick(QObject *Sender);
+    void btnSendClick(QObject *Sender);
+
+    // Repeat job
+    void cbRepeatJobClick(QObject *Sender);
+    void Timer1Timer(QObject *Sender);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void CreateControls();
+    void WireEvents();
+    // The is-connected test; no client (inside the Disconnect pause) is
+    // not connected.
+    bool ClientConnected();
+    // Adds the answer line: "Receive: " + hex + CR LF.
+    void LogAnswer(const QString &hex);
+
+    QString m_programPathOverride;
+};

@@ -1,0 +1,10 @@
+#pragma once
+#include <QString>
+
+// Applies the compiled-in visual style whose name matches (ignoring case).
+// Returns false when no style of that name is known.
+bool SelectStyle(const QString &name);
+
+// Start-up: selects the style, or shows "Style '<name>' not found" (error
+// icon, one Close button) and keeps the standard look.
+void SelectStyleOrWarn(const QString &name);

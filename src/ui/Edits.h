@@ -1,0 +1,106 @@
+#pragma once
+// One-line edits with a typing limit that applies only to what the user
+// types or pastes, the numeric spin edit, caption labels and the traffic log.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <cstdint>
+
+class QLabel;
+class QToolButton;
+
+namespace ui {
+
+// A line edit whose typing limit never cuts text set by the program
+// (QLineEdit::maxLength would).
+class TLimitEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TLimitEdit(QWidget *parent = nullptr);
+
+    void SetTypingLimit(int limit) { m_limit = limit; } // 0: none
+    int TypingLimit() const { return m_limit; }
+
+    // Inserts text at the cursor as a paste would (typing limit, filters).
+    // Returns false when the paste was refused.
+    bool PasteText(const QString &clip);
+
+protected:
+    // Whether a typed character may be inserted.
+    virtual bool AcceptTyped(QChar) const { return true; }
+    // Whether the text that a paste would produce may stand.
+    virtual bool AcceptPasted(const QString &) const { return true; }
+
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+
+private:
+    int RoomLeft() const;
+    int m_limit = 0;
+};
+
+// Numeric field. Reading and setting follow the integer text rules without
+// any clamping to the design range; Changed fires only when the text changes.
+class TSpinEdit : public TLimitEdit {
+    Q_OBJECT
+public:
+    explicit TSpinEdit(QWidget *parent = nullptr);
+
+    void SetRange(int32_t minValue, int32_t maxValue);
+    int32_t MinValue() const { return m_min; }
+    int32_t MaxValue() const { return m_max; }
+
+    // Empty text reads 0, text that is not a number the lower bound.
+    int32_t Value() const;
+    void SetValue(int32_t value);
+    void StepBy(int32_t delta);
+
+signals:
+    void Changed();
+
+protected:
+    bool AcceptTyped(QChar c) const override;
+    bool AcceptPasted(const QString &text) const override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void OnTextChanged(const QString &text);
+
+    int32_t m_min = 0;
+    int32_t m_max = 100;
+    QString m_lastText;
+    QToolButton *m_up = nullptr;
+    QToolButton *m_down = nullptr;
+};
+
+// Puts a caption label to the left of field: its right edge 4 px left of the
+// field, vertically centred on it, following the field when it moves.
+QLabel *AttachLabel(QWidget *field, const QString &caption);
+
+// Plain edit with its caption label.
+class TLabeledEdit : public TLimitEdit {
+    Q_OBJECT
+public:
+    TLabeledEdit(const QString &caption, QWidget *parent);
+    QLabel *EditLabel() const { return m_label; }
+
+private:
+    QLabel *m_label;
+};
+
+// The traffic log: lines are added one at a time at the end, and the view
+// then shows the newest one.
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TMemo(QWidget *parent = nullptr);
+    void AddLine(const QString &line);
+    void ClearLines() { clear(); }
+    QStringList Lines() const;
+};
+
+} // namespace ui

@@ -1,0 +1,75 @@
+#include "MessageBox.h"
+#include "Dispatch.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <exception>
+
+namespace ui {
+
+namespace {
+BoxHook g_boxHook;
+ErrorHandler g_errorHandler;
+} // namespace
+
+void SetMessageBoxHook(BoxHook hook) { g_boxHook = std::move(hook); }
+
+QString ProgramTitle()
+{
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.size() > 1)
+        name = name.left(1) + name.mid(1).toLower();
+    return name;
+}
+
+void ShowBox(const BoxRequest &request)
+{
+    if (g_boxHook) {
+        g_boxHook(request);
+        return;
+    }
+    QMessageBox box(request.icon, request.title, request.text, request.buttons);
+    box.exec();
+}
+
+void ShowMessage(const QString &text)
+{
+    ShowBox({ProgramTitle(), text, QMessageBox::NoIcon, QMessageBox::Ok});
+}
+
+void ShowErrorMessage(const QString &text)
+{
+    ShowBox({ProgramTitle(), text, QMessageBox::Critical, QMessageBox::Ok});
+}
+
+void SetErrorHandler(ErrorHandler handler) { g_errorHandler = std::move(handler); }
+
+void ReportError(const QString &message)
+{
+    // The display itself must not throw back into the event loop.
+    try {
+        if (g_errorHandler)
+            g_errorHandler(message);
+        else
+            ShowErrorMessage(message);
+    } catch (...) {
+    }
+}
+
+namespace detail {
+void ReportCurrentException() noexcept
+{
+    try {
+        throw;
+    } catch (const std::exception &e) {
+        ReportError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ReportError(QStringLiteral("Unknown error"));
+    }
+}
+} // namespace detail
+
+} // namespace ui

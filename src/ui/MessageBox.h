@@ -1,0 +1,34 @@
+#pragma once
+// Every message box of the program goes through here, so that tests can
+// answer them without a modal loop.
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+namespace ui {
+
+struct BoxRequest {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+};
+
+// A hook that replaces the modal box (tests). Pass nullptr to restore.
+using BoxHook = std::function<void(const BoxRequest &)>;
+void SetMessageBoxHook(BoxHook hook);
+
+// The executable's file name without folder, cut at its first dot, every
+// character after the first in lower case ("Tavrin").
+QString ProgramTitle();
+
+// Modal box; returns when the operator has dismissed it.
+void ShowBox(const BoxRequest &request);
+
+// Plain box: program title, the text, one OK button, no icon.
+void ShowMessage(const QString &text);
+
+// Error box: program title, the text, an error icon, one OK button.
+void ShowErrorMessage(const QString &text);
+
+} // namespace ui
