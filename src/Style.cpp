@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QStyleFactory>
 
 namespace {
@@ -44,4 +45,13 @@ void SelectStyleOrWarn(const QString &name)
         return;
     ui::ShowBox({ui::ProgramTitle(), QStringLiteral("Style '%1' not found").arg(name),
                  QMessageBox::Critical, QMessageBox::Close});
+}
+
+void EnsureDesignFonts()
+{
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
+        return;
+    for (const char *path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+        if (QFile::exists(QLatin1String(path)))
+            QFontDatabase::addApplicationFont(QLatin1String(path));
 }

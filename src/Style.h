@@ -8,3 +8,7 @@ bool SelectStyle(const QString &name);
 // Start-up: selects the style, or shows "Style '<name>' not found" (error
 // icon, one Close button) and keeps the standard look.
 void SelectStyleOrWarn(const QString &name);
+
+// Makes the design font available where the system lacks it: a
+// metric-compatible Tahoma from Debian's fonts-wine when installed.
+void EnsureDesignFonts();

@@ -10,6 +10,7 @@ int main(int argc, char *argv[])
     // The main window is the program's only top-level window, and so the one
     // that carries its task bar entry.
     app.setQuitOnLastWindowClosed(true);
+    EnsureDesignFonts();
     SelectStyleOrWarn(QStringLiteral("Onyx Blue"));
     TMainForm form;
     form.show();

@@ -243,7 +243,7 @@ public:
     }
     bool eventFilter(QObject *, QEvent *e) override
     {
-        if (e->type() == QEvent::Move || e->type() == QEvent::Resize)
+        if (e->type() == QEvent::Move || e->type() == QEvent::Resize || e->type() == QEvent::Show)
             Place();
         return false;
     }
