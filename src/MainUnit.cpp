@@ -7,6 +7,7 @@
 #include "StringGrid.h"
 #include "TcpClient.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -70,6 +71,32 @@ QFont LogFont()
     f.setPixelSize(11);
     return f;
 }
+
+// Keeps a child at its design place and width inside its parent, taking the
+// parent's full height less the design margins (a group box's own layout
+// margins depend on the style).
+class DockLeftFull : public QObject {
+public:
+    DockLeftFull(QWidget *child, const QRect &design)
+        : QObject(child), m_child(child), m_top(design.top()), m_left(design.left()),
+          m_width(design.width()), m_bottom(779 - design.bottom() - 1)
+    {
+        child->parentWidget()->installEventFilter(this);
+        child->setGeometry(design);
+    }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Resize) {
+            const int h = m_child->parentWidget()->height() - m_top - m_bottom;
+            m_child->setGeometry(m_left, m_top, m_width, qMax(0, h));
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_child;
+    int m_top, m_left, m_width, m_bottom;
+};
 
 QGroupBox *Group(const QString &caption, QWidget *parent, int x, int y, int w, int h)
 {
@@ -135,6 +162,9 @@ void TMainForm::CreateControls()
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tavrin V1.04"));
+    // Also the application font: a style sheet does not reliably pass a
+    // parent's font on to its children.
+    QApplication::setFont(DesignFont());
     setFont(DesignFont());
 
     auto *central = new QWidget(this);
@@ -146,16 +176,14 @@ void TMainForm::CreateControls()
     GroupBox1 = new QGroupBox(QStringLiteral("Registers"), central);
     GroupBox1->setFixedWidth(289);
     top->addWidget(GroupBox1);
-    auto *gl = new QVBoxLayout(GroupBox1);
-    gl->setContentsMargins(2, 15, 2, 2);
     sg = new ui::TStringGrid(GroupBox1);
+    new DockLeftFull(sg, QRect(2, 15, 285, 762));
     sg->setFrameShape(QFrame::NoFrame);
     sg->SetSize(3, 156, 2, 1);
     sg->SetColWidth(0, 48);
     sg->SetColWidth(1, 162);
     sg->SetColWidth(2, 48);
     sg->SetDefaultRowHeight(18);
-    gl->addWidget(sg);
 
     PanelClient = new QWidget(central);
     PanelClient->setObjectName(QStringLiteral("PanelClient"));
