@@ -137,10 +137,13 @@ private slots:
 
     void readAllFillsImage()
     {
-        OpenConnected();
+        testsupport::SimProcess fresh; // earlier writes changed the shared one
+        QVERIFY2(fresh.Start(), qPrintable(fresh.Diagnostics()));
+        f.Open();
+        QVERIFY(f.Connect(fresh.Port()));
         Regs[255] = 777;
         f.form->btnReadAllRegsClick(nullptr);
-        NextRequest();
+        QVERIFY(fresh.WaitForRequests(1));
         QCOMPARE(RecCount, 9 + 2 * 255);
         QCOMPARE(Regs[23], uint16_t(104)); // the simulator's version register
         QCOMPARE(Regs[255], uint16_t(777));
