@@ -1,0 +1,60 @@
+#pragma once
+// The simulated display module: 256 holding registers and the Modbus TCP
+// answers to functions 3, 6 and 16. Written apart from the program's own
+// frame code on purpose, so that it checks the program rather than
+// mirroring it.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+class Device {
+public:
+    static constexpr int RegCount = 256;
+    static constexpr int CounterIndex = 1;  // 40002, counts up once a second
+    static constexpr int VersionIndex = 23; // 40024
+    static constexpr int RestartIndex = 38; // 40039, 85 restarts the counter
+    static constexpr uint16_t RestartValue = 85;
+    static constexpr int TextLengthIndex = 54; // 40055
+    static constexpr int TextIndex = 55;       // 40056..40155
+    static constexpr uint16_t Version = 104;
+
+    // Modbus exception codes used here.
+    static constexpr uint8_t IllegalFunction = 1;
+    static constexpr uint8_t IllegalAddress = 2;
+    static constexpr uint8_t IllegalValue = 3;
+    static constexpr uint8_t DeviceFailure = 4;
+
+    // stallAfter: seconds after (re)start after which the counter stops;
+    // negative counts for ever, 0 never counts.
+    Device(int stallAfter, Clock::time_point now);
+
+    // Brings the counter up to date.
+    void Tick(Clock::time_point now);
+
+    // The answer to one request frame (MBAP header + PDU, no count). An empty
+    // result means no answer at all (a frame too short to answer);
+    // `warning` then, or for a malformed frame, says what was wrong.
+    // forceException answers every frame with DeviceFailure.
+    Bytes Answer(const Bytes &frame, Clock::time_point now, bool forceException,
+                 std::string &warning);
+
+    uint16_t Reg(int index) const { return m_regs[index]; }
+
+private:
+    void Restart(Clock::time_point now);
+    void Store(int index, uint16_t value, Clock::time_point now);
+
+    uint16_t m_regs[RegCount] = {};
+    int m_stallAfter;
+    Clock::time_point m_countStart;
+    long long m_ticks = 0;
+};
+
+} // namespace sim

@@ -1,0 +1,466 @@
+// tavrin-sim: a stand-in for the display module on 127.0.0.1, for tests and
+// demos. One connection at a time; each request is a 4-byte big-endian count
+// followed by that many bytes of a Modbus TCP frame; answers carry no count.
+//
+// stdout: first the ready line "tavrin-sim listening on 127.0.0.1:<port>",
+// then one "REQ <hex>" line per request (count bytes and frame). stderr:
+// connections, warnings, errors. Everything is flushed line by line.
+#include "Device.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using sim::Bytes;
+using sim::Clock;
+using Ms = std::chrono::milliseconds;
+
+constexpr uint32_t MaxCount = 1024; // largest frame taken
+constexpr size_t CountSize = 4;
+constexpr size_t ReadChunk = 4096;
+constexpr size_t MaxInput = CountSize + MaxCount + ReadChunk; // never buffered beyond
+constexpr size_t MaxOutput = 64 * 1024; // stop taking requests above this backlog
+constexpr size_t FloodSize = 5000;
+constexpr uint8_t FloodFiller = 0xAA;
+constexpr Ms SplitDelay{1500};
+constexpr Ms LingerTime{2000}; // after our FIN, wait this long for the peer's
+constexpr int MaxPollMs = 100;
+
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) {
+    g_stop = 1;
+}
+
+enum class Mode { Normal, Silent, Split, CloseAfter, Flood, Slow, Exception };
+
+struct Options {
+    int port = 1502;
+    Mode mode = Mode::Normal;
+    long modeArg = 0; // N of close-after, MS of slow
+    std::string logFile;
+    int stallAfter = -1;
+};
+
+void Usage(FILE *to) {
+    std::fputs("usage: tavrin-sim [--port N] [--mode M] [--log FILE] [--stall-after S]\n"
+               "  --port N         listen on 127.0.0.1:N (default 1502; 0 picks a free port)\n"
+               "  --mode M         normal (default), silent, split, flood, exception,\n"
+               "                   close-after N, slow MS (also close-after=N, slow=MS)\n"
+               "  --log FILE       append every request line to FILE as well\n"
+               "  --stall-after S  the counter 40002 stops S seconds after (re)start\n",
+               to);
+}
+
+bool ParseLong(const char *text, long lo, long hi, long &out) {
+    if (!text || !*text)
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+bool ParseArgs(int argc, char **argv, Options &o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
+        long v = 0;
+        if (a == "--help" || a == "-h") {
+            Usage(stdout);
+            std::exit(0);
+        } else if (a == "--port") {
+            if (!ParseLong(next, 0, 65535, v))
+                return false;
+            o.port = int(v);
+            ++i;
+        } else if (a == "--log") {
+            if (!next || !*next)
+                return false;
+            o.logFile = next;
+            ++i;
+        } else if (a == "--stall-after") {
+            if (!ParseLong(next, 0, 1000000, v))
+                return false;
+            o.stallAfter = int(v);
+            ++i;
+        } else if (a == "--mode") {
+            if (!next)
+                return false;
+            std::string m = next;
+            ++i;
+            std::string arg;
+            if (const auto eq = m.find('='); eq != std::string::npos) {
+                arg = m.substr(eq + 1);
+                m.resize(eq);
+            }
+            const bool wantsArg = m == "close-after" || m == "slow";
+            if (wantsArg && arg.empty()) {
+                if (i + 1 >= argc)
+                    return false;
+                arg = argv[++i];
+            } else if (!wantsArg && !arg.empty()) {
+                return false;
+            }
+            if (m == "normal")
+                o.mode = Mode::Normal;
+            else if (m == "silent")
+                o.mode = Mode::Silent;
+            else if (m == "split")
+                o.mode = Mode::Split;
+            else if (m == "flood")
+                o.mode = Mode::Flood;
+            else if (m == "exception")
+                o.mode = Mode::Exception;
+            else if (m == "close-after" && ParseLong(arg.c_str(), 0, 1000000000, v))
+                o.mode = Mode::CloseAfter, o.modeArg = v;
+            else if (m == "slow" && ParseLong(arg.c_str(), 0, 600000, v))
+                o.mode = Mode::Slow, o.modeArg = v;
+            else
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Hex(const uint8_t *p, size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(n * 3);
+    for (size_t i = 0; i < n; ++i) {
+        if (i)
+            s += ' ';
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}
+
+void Note(const std::string &text) {
+    std::fprintf(stderr, "tavrin-sim: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+struct Pending {
+    Clock::time_point due;
+    Bytes bytes;
+    size_t sent = 0;
+};
+
+struct Connection {
+    int fd = -1;
+    Bytes in;
+    std::deque<Pending> out; // in wire order; the head blocks what follows
+    size_t outBytes = 0;
+    long answered = 0;
+    bool closeWhenDrained = false; // close-after: no more requests taken
+    bool lingering = false;        // our FIN is out; discarding input
+    Clock::time_point lingerUntil;
+};
+
+class Server {
+public:
+    Server(const Options &o, FILE *log)
+        : m_opt(o), m_log(log), m_device(o.stallAfter, Clock::now()) {}
+
+    int Run();
+
+private:
+    bool Listen();
+    void Accept();
+    void Drop(const char *why);
+    void StartLinger();
+    bool ReadInput();
+    void TakeRequests();
+    void Handle(const Bytes &frame);
+    void Queue(Clock::time_point due, Bytes bytes);
+    bool Flush();
+    int PollTimeout() const;
+    void PrintRequest(const uint8_t *p, size_t n);
+
+    Options m_opt;
+    FILE *m_log;
+    sim::Device m_device;
+    int m_listen = -1;
+    Connection m_conn;
+};
+
+bool Server::Listen() {
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_listen < 0) {
+        Note(std::string("socket: ") + std::strerror(errno));
+        return false;
+    }
+    const int one = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // loopback only
+    a.sin_port = htons(uint16_t(m_opt.port));
+    socklen_t len = sizeof a;
+    if (::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        ::listen(m_listen, 4) != 0 ||
+        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        Note("cannot listen on 127.0.0.1:" + std::to_string(m_opt.port) + ": " +
+             std::strerror(errno));
+        return false;
+    }
+    std::printf("tavrin-sim listening on 127.0.0.1:%u\n", unsigned(ntohs(a.sin_port)));
+    std::fflush(stdout);
+    return true;
+}
+
+void Server::Accept() {
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const int fd = ::accept4(m_listen, reinterpret_cast<sockaddr *>(&from), &len,
+                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0)
+        return; // EAGAIN, ECONNABORTED, EINTR: nothing to serve
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one); // split parts go out as such
+    m_conn = Connection{};
+    m_conn.fd = fd;
+    char addr[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
+    Note(std::string("connection from ") + addr + ":" + std::to_string(ntohs(from.sin_port)));
+    if (m_opt.mode == Mode::CloseAfter && m_opt.modeArg == 0)
+        m_conn.closeWhenDrained = true;
+}
+
+void Server::Drop(const char *why) {
+    if (m_conn.fd < 0)
+        return;
+    ::close(m_conn.fd);
+    m_conn = Connection{};
+    Note(std::string("connection closed (") + why + ")");
+}
+
+void Server::StartLinger() {
+    ::shutdown(m_conn.fd, SHUT_WR);
+    m_conn.lingering = true;
+    m_conn.lingerUntil = Clock::now() + LingerTime;
+    m_conn.in.clear();
+}
+
+// One receive. False when the connection is gone.
+bool Server::ReadInput() {
+    uint8_t buf[ReadChunk];
+    const ssize_t n = ::recv(m_conn.fd, buf, sizeof buf, 0);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return true;
+        Drop(std::strerror(errno));
+        return false;
+    }
+    if (n == 0) {
+        Drop("closed by the client");
+        return false;
+    }
+    if (!m_conn.lingering)
+        m_conn.in.insert(m_conn.in.end(), buf, buf + n);
+    return true;
+}
+
+void Server::PrintRequest(const uint8_t *p, size_t n) {
+    const std::string line = "REQ " + Hex(p, n) + "\n";
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+    if (m_log) {
+        std::fputs(line.c_str(), m_log);
+        std::fflush(m_log);
+    }
+}
+
+void Server::TakeRequests() {
+    while (m_conn.fd >= 0 && !m_conn.lingering && !m_conn.closeWhenDrained &&
+           m_conn.outBytes <= MaxOutput && m_conn.in.size() >= CountSize) {
+        const uint8_t *p = m_conn.in.data();
+        const uint32_t count =
+            uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        if (count == 0 || count > MaxCount) {
+            Note("request count " + std::to_string(count) + " is outside 1.." +
+                 std::to_string(MaxCount) + "; closing the connection");
+            Drop("bad count");
+            return;
+        }
+        if (m_conn.in.size() < CountSize + count)
+            return;
+        PrintRequest(p, CountSize + count);
+        const Bytes frame(p + CountSize, p + CountSize + count);
+        m_conn.in.erase(m_conn.in.begin(), m_conn.in.begin() + CountSize + count);
+        Handle(frame);
+    }
+}
+
+void Server::Queue(Clock::time_point due, Bytes bytes) {
+    if (bytes.empty())
+        return;
+    m_conn.outBytes += bytes.size();
+    m_conn.out.push_back(Pending{due, std::move(bytes)});
+}
+
+void Server::Handle(const Bytes &frame) {
+    const auto now = Clock::now();
+    std::string warning;
+    Bytes answer = m_device.Answer(frame, now, m_opt.mode == Mode::Exception, warning);
+    if (!warning.empty())
+        Note(warning);
+    if (answer.empty())
+        return;
+    switch (m_opt.mode) {
+    case Mode::Silent:
+        return;
+    case Mode::Split: {
+        const size_t first = std::max<size_t>(1, answer.size() / 2);
+        Queue(now, Bytes(answer.begin(), answer.begin() + first));
+        Queue(now + SplitDelay, Bytes(answer.begin() + first, answer.end()));
+        return;
+    }
+    case Mode::Flood:
+        answer.resize(std::max(answer.size(), FloodSize), FloodFiller);
+        Queue(now, std::move(answer));
+        return;
+    case Mode::Slow:
+        Queue(now + Ms(m_opt.modeArg), std::move(answer));
+        return;
+    case Mode::CloseAfter:
+        Queue(now, std::move(answer));
+        if (++m_conn.answered >= m_opt.modeArg)
+            m_conn.closeWhenDrained = true;
+        return;
+    case Mode::Normal:
+    case Mode::Exception:
+        Queue(now, std::move(answer));
+        return;
+    }
+}
+
+// Sends what is due. False when the connection is gone.
+bool Server::Flush() {
+    const auto now = Clock::now();
+    while (!m_conn.out.empty() && m_conn.out.front().due <= now) {
+        Pending &head = m_conn.out.front();
+        const ssize_t n = ::send(m_conn.fd, head.bytes.data() + head.sent,
+                                 head.bytes.size() - head.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return true;
+            Drop(std::strerror(errno));
+            return false;
+        }
+        head.sent += size_t(n);
+        m_conn.outBytes -= size_t(n);
+        if (head.sent == head.bytes.size())
+            m_conn.out.pop_front();
+    }
+    return true;
+}
+
+int Server::PollTimeout() const {
+    auto wait = Ms(MaxPollMs);
+    const auto now = Clock::now();
+    if (!m_conn.out.empty())
+        wait = std::min(wait, std::chrono::duration_cast<Ms>(m_conn.out.front().due - now) + Ms(1));
+    if (m_conn.lingering)
+        wait = std::min(wait, std::chrono::duration_cast<Ms>(m_conn.lingerUntil - now) + Ms(1));
+    return int(std::max(wait, Ms(0)).count());
+}
+
+int Server::Run() {
+    if (!Listen())
+        return 1;
+    while (!g_stop) {
+        pollfd p{};
+        const bool haveConn = m_conn.fd >= 0;
+        if (haveConn) {
+            p.fd = m_conn.fd;
+            const bool takeInput = m_conn.lingering || m_conn.in.size() < MaxInput;
+            if (takeInput)
+                p.events |= POLLIN;
+            if (!m_conn.out.empty() && m_conn.out.front().due <= Clock::now())
+                p.events |= POLLOUT;
+        } else {
+            p.fd = m_listen;
+            p.events = POLLIN;
+        }
+        const int rc = ::poll(&p, 1, PollTimeout());
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            Note(std::string("poll: ") + std::strerror(errno));
+            return 1;
+        }
+        if (!haveConn) {
+            if (p.revents & POLLIN)
+                Accept();
+            continue;
+        }
+        if (p.revents & POLLIN) {
+            if (!ReadInput())
+                continue;
+        } else if (p.revents & (POLLHUP | POLLERR)) {
+            Drop("connection lost");
+            continue;
+        }
+        TakeRequests();
+        if (m_conn.fd < 0 || !Flush())
+            continue;
+        if (m_conn.closeWhenDrained && !m_conn.lingering && m_conn.out.empty())
+            StartLinger();
+        if (m_conn.lingering && Clock::now() >= m_conn.lingerUntil)
+            Drop("closed after answering");
+    }
+    if (m_conn.fd >= 0)
+        Drop("stopped");
+    ::close(m_listen);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options opt;
+    if (!ParseArgs(argc, argv, opt)) {
+        Usage(stderr);
+        return 2;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &sa, nullptr);
+    sa.sa_handler = OnSignal; // no SA_RESTART: poll returns and the loop ends
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+
+    FILE *log = nullptr;
+    if (!opt.logFile.empty()) {
+        log = std::fopen(opt.logFile.c_str(), "a");
+        if (!log) {
+            Note("cannot open " + opt.logFile + ": " + std::strerror(errno));
+            return 1;
+        }
+    }
+    Server server(opt, log);
+    const int rc = server.Run();
+    if (log)
+        std::fclose(log);
+    return rc;
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The only place that talks to the operating system's socket API. Everything
+// above it (TcpClient) is platform-neutral; a Winsock build replaces
+// PlatformPosix.cpp and nothing else.
+//
+// Calls that fail return false (or -1) and leave the system's error code in
+// `err`; EINTR is retried inside, SIGPIPE never raised, descriptors are not
+// inherited by child processes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tcp::platform {
+
+using Socket = std::intptr_t;
+constexpr Socket InvalidSocket = -1;
+
+// IPv4 address and port in host byte order.
+struct Endpoint {
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+
+// How a failed receive or send is to be taken.
+enum class Failure {
+    TimedOut,       // nothing moved; the connection is intact
+    ConnectionLost, // shut down, aborted, reset or timed out by the stack
+    Other,
+};
+Failure Classify(int err);
+
+// The system's description of an error code.
+std::string ErrorText(int err);
+
+// Dotted IPv4 text ("a.b.c.d") only; no look-up.
+bool ParseDottedIPv4(const std::string &text, uint32_t &address);
+
+// IPv4-only host-name look-up. On failure `err` holds a code and `text` its
+// description (resolver codes are not errno values, so the text is taken here).
+bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text);
+
+// A TCP stream socket, bound to any local address and an ephemeral port.
+Socket OpenStream(int &err);
+// Sends segments as soon as they are handed over (no Nagle delay).
+bool SetNoDelay(Socket s, int &err);
+bool NoDelay(Socket s);
+// Connect; with a negative timeout it lasts until the stack reports success
+// or failure, otherwise at most timeoutMs (then ETIMEDOUT).
+bool Connect(Socket s, const Endpoint &to, int timeoutMs, int &err);
+
+// Waits up to timeoutMs (-1: without limit) for readability; a hang-up or an
+// error condition counts as readable, so that the next receive reports it.
+// Returns 1 readable, 0 time-out, -1 failure.
+int WaitReadable(Socket s, int timeoutMs, int &err);
+
+// One receive of at most n bytes that never blocks. Returns the byte count,
+// 0 for an orderly close by the peer, -1 on failure (EAGAIN included).
+std::ptrdiff_t Receive(Socket s, uint8_t *buf, size_t n, int &err);
+// One send of at most n bytes. Returns the bytes taken or -1.
+std::ptrdiff_t Send(Socket s, const uint8_t *buf, size_t n, int &err);
+
+// Shuts down the sending side (errors ignored), closes, and sets s to
+// InvalidSocket. Does nothing for InvalidSocket.
+void ShutdownAndClose(Socket &s);
+
+} // namespace tcp::platform

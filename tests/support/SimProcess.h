@@ -1,0 +1,225 @@
+#pragma once
+// Test helpers around the device simulator (tavrin-sim). Header-only.
+//
+//   #include "SimProcess.h"              // needs TAVRIN_SIM_PATH, see below
+//
+//   testsupport::SimProcess sim;
+//   QVERIFY2(sim.Start({"--mode", "split"}), qPrintable(sim.Diagnostics()));
+//   quint16 port = sim.Port();          // the port it listens on (127.0.0.1)
+//   ...                                 // talk to it
+//   QStringList reqs = sim.Requests();  // request lines so far, e.g.
+//                                       // "00 00 00 0C 00 01 00 01 00 06 01 03 00 00 00 FF"
+//   QVERIFY(sim.WaitForRequests(2));    // bounded wait for a second line
+//   int code = sim.Stop();              // SIGTERM by its PID, bounded wait, then kill
+//
+//   quint16 refused = testsupport::RefusedPort(); // bound on 127.0.0.1, then closed
+//                                                 // (from LoopbackPeer.h, included here)
+//
+// SimProcess
+//   bool Start(const QStringList &extraArgs = {}, int timeoutMs = 5000)
+//       Runs the simulator with "--port 0" followed by extraArgs and waits,
+//       at most timeoutMs, for its ready line "tavrin-sim listening on
+//       127.0.0.1:<port>". False if it did not come (the process is stopped
+//       then). A started simulator must be stopped before Start is called
+//       again.
+//   quint16 Port() const          the parsed port; 0 before a successful Start
+//   qint64 Pid() const            the simulator's process id; 0 when not running
+//   bool Running() const
+//   QStringList Requests()        every "REQ " line printed so far, without the
+//                                 "REQ " prefix (hex: two upper-case digits per
+//                                 byte, one space between bytes; the 4 count
+//                                 bytes first). Collects output without waiting.
+//                                 The simulator's stdout and stderr go to files
+//                                 in a temporary folder, so it never stalls on
+//                                 output that nobody reads.
+//   bool WaitForRequests(int n, int timeoutMs = 3000)
+//                                 true once at least n request lines are there
+//   QString ErrorOutput()         what it wrote to stderr so far
+//   bool WaitForErrorOutput(const QString &text, int timeoutMs = 3000)
+//                                 true once stderr contains text
+//   QString Diagnostics()         program, arguments, exit state and stderr
+//   int Stop(int timeoutMs = 3000)
+//       Ends it by its own PID: SIGTERM, a bounded wait, then SIGKILL. Returns
+//       its exit code after a normal exit, -1 after a crash or a kill, and -2
+//       when it was not running. The destructor stops it too.
+//
+// CMake: include(${PROJECT_SOURCE_DIR}/tests/support/SimProcess.cmake) and call
+// tavrin_use_sim(<test target>); it adds the compile definition
+// TAVRIN_SIM_PATH="$<TARGET_FILE:tavrin-sim>", this folder to the include path
+// and the build dependency on tavrin-sim.
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+
+#include "LoopbackPeer.h" // RefusedPort()
+
+#ifndef TAVRIN_SIM_PATH
+#error "TAVRIN_SIM_PATH must name the tavrin-sim executable (use tavrin_use_sim in CMake)"
+#endif
+
+namespace testsupport {
+
+inline constexpr const char *SimPath = TAVRIN_SIM_PATH;
+
+class SimProcess {
+public:
+    SimProcess() = default;
+    ~SimProcess() { Stop(); }
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+
+    bool Start(const QStringList &extraArgs = {}, int timeoutMs = 5000) {
+        if (Running())
+            return false;
+        m_port = 0;
+        m_outRead = m_errRead = 0;
+        m_pending.clear();
+        m_requests.clear();
+        m_stderr.clear();
+        m_files = std::make_unique<QTemporaryDir>();
+        if (!m_files->isValid())
+            return false;
+        // Output goes to files, not pipes: a test that reads nothing for a
+        // while can never stall the simulator on a full pipe.
+        m_outPath = m_files->filePath(QStringLiteral("stdout"));
+        m_errPath = m_files->filePath(QStringLiteral("stderr"));
+        m_args = QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArgs;
+        m_proc.setProgram(QString::fromUtf8(SimPath));
+        m_proc.setArguments(m_args);
+        m_proc.setStandardInputFile(QProcess::nullDevice());
+        m_proc.setStandardOutputFile(m_outPath, QIODevice::Truncate);
+        m_proc.setStandardErrorFile(m_errPath, QIODevice::Truncate);
+        m_proc.start();
+        if (!m_proc.waitForStarted(timeoutMs))
+            return false;
+
+        static const QRegularExpression ready(
+            QStringLiteral("^tavrin-sim listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            m_pending += ReadNew(m_outPath, m_outRead);
+            const qsizetype nl = m_pending.indexOf('\n');
+            if (nl >= 0) {
+                const QString first = QString::fromUtf8(m_pending.left(nl)).trimmed();
+                m_pending.remove(0, nl + 1);
+                const auto match = ready.match(first);
+                if (match.hasMatch())
+                    m_port = match.captured(1).toUShort();
+                break; // the ready line must come first
+            }
+            if (deadline.hasExpired() || !Running())
+                break;
+            QThread::msleep(5);
+        }
+        if (m_port != 0)
+            return true;
+        Stop();
+        return false;
+    }
+
+    quint16 Port() const { return m_port; }
+    qint64 Pid() const { return Running() ? m_proc.processId() : 0; }
+    bool Running() const { return m_proc.state() != QProcess::NotRunning; }
+
+    QStringList Requests() {
+        Collect();
+        return m_requests;
+    }
+
+    bool WaitForRequests(int n, int timeoutMs = 3000) {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            Collect();
+            if (m_requests.size() >= n)
+                return true;
+            if (deadline.hasExpired() || !Running())
+                return false;
+            QThread::msleep(5);
+        }
+    }
+
+    QString ErrorOutput() {
+        Collect();
+        return m_stderr;
+    }
+
+    bool WaitForErrorOutput(const QString &text, int timeoutMs = 3000) {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            Collect();
+            if (m_stderr.contains(text))
+                return true;
+            if (deadline.hasExpired() || !Running())
+                return false;
+            QThread::msleep(5);
+        }
+    }
+
+    QString Diagnostics() {
+        return QStringLiteral("%1 %2 (state %3, exit %4): %5")
+            .arg(QString::fromUtf8(SimPath), m_args.join(u' '))
+            .arg(int(m_proc.state()))
+            .arg(m_proc.exitCode())
+            .arg(ErrorOutput());
+    }
+
+    int Stop(int timeoutMs = 3000) {
+        if (!Running())
+            return -2;
+        m_proc.terminate(); // SIGTERM to its own PID
+        if (!m_proc.waitForFinished(timeoutMs)) {
+            m_proc.kill();
+            m_proc.waitForFinished(timeoutMs);
+        }
+        Collect();
+        if (m_proc.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return m_proc.exitCode();
+    }
+
+private:
+    static QByteArray ReadNew(const QString &path, qint64 &offset) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(offset))
+            return {};
+        const QByteArray got = f.readAll();
+        offset += got.size();
+        return got;
+    }
+
+    // Takes what the simulator has written so far, without waiting.
+    void Collect() {
+        if (!m_files)
+            return;
+        m_pending += ReadNew(m_outPath, m_outRead);
+        m_stderr += QString::fromUtf8(ReadNew(m_errPath, m_errRead));
+        for (qsizetype nl; (nl = m_pending.indexOf('\n')) >= 0;) {
+            const QByteArray line = m_pending.left(nl).trimmed();
+            m_pending.remove(0, nl + 1);
+            if (line.startsWith("REQ "))
+                m_requests << QString::fromLatin1(line.mid(4));
+        }
+    }
+
+    QProcess m_proc;
+    QStringList m_args;
+    std::unique_ptr<QTemporaryDir> m_files;
+    QString m_outPath;
+    QString m_errPath;
+    qint64 m_outRead = 0;
+    qint64 m_errRead = 0;
+    quint16 m_port = 0;
+    QByteArray m_pending; // stdout not yet split into lines
+    QStringList m_requests;
+    QString m_stderr;
+};
+
+} // namespace testsupport
