@@ -2,13 +2,20 @@
 // Settings file in the classic INI format. The whole file is held in memory
 // as its lines; writes change those lines, and UpdateFile() replaces the file
 // on disk atomically (temporary file in the same folder, then rename).
+//
+// Lines that the program does not touch are kept verbatim; names are
+// compared ignoring letter case and their spelling in the file is never
+// rewritten. The file keeps the encoding it was found in: UTF-16LE when it
+// begins with that BOM, UTF-8 (with or without BOM) when it is valid UTF-8,
+// Windows-1250 otherwise; a new file is UTF-8 without BOM.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 
 namespace ini {
 
-enum class Encoding { Utf8, Utf16LE, Windows1250 };
+enum class Encoding { Utf8, Utf16LE, Windows1250, Utf8Bom };
 
 class TIniFile {
 public:
@@ -17,6 +24,8 @@ public:
 
     QString FileName() const { return m_fileName; }
     Encoding FileEncoding() const { return m_encoding; }
+    // The lines as they stand in memory, without line ends.
+    const QStringList &Lines() const { return m_lines; }
 
     // Section and key ignore letter case; blanks around key and value are
     // ignored; one pair of matching quotes is removed; values are cut at
@@ -27,19 +36,43 @@ public:
     int32_t ReadInteger(const QString &section, const QString &key, int32_t def) const;
 
     // Replace in place, add at the end of the section, or add the section at
-    // the end; every other line stays as it was.
+    // the end; every other line stays as it was. A line break in value would
+    // split the entry, so CR and LF are written as blanks.
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, int32_t value);
 
-    // Writes all lines (CRLF) in the file's encoding. Throws
-    // std::runtime_error("Unable to write to <path>") and leaves the file on
-    // disk untouched when it cannot be replaced.
+    // Writes all lines (CRLF) in the file's encoding when anything was
+    // written since the file was read. Throws
+    // std::runtime_error("Unable to write to <path>") (UTF-8) and leaves the
+    // file on disk untouched when it cannot be replaced.
     void UpdateFile();
 
+    // Longest value that ReadString returns.
+    static constexpr int MaxValueLength = 2047;
+
+    // Test seam: a non-negative limit makes the write of the temporary file
+    // fail (as a full disk would) once that many bytes have gone into it;
+    // -1 (the default) turns it off.
+    static void SetTempWriteLimit(int64_t bytes);
+
+    // Windows-1250, the 8-bit code page for files that are not UTF-8.
+    // Characters the code page lacks are written as '?'.
+    static QString DecodeWindows1250(const QByteArray &bytes);
+    static QByteArray EncodeWindows1250(const QString &text);
+
 private:
+    struct Place {
+        int line = -1;     // the entry's line; -1 when the key is missing
+        int insertAt = -1; // after the first such section's last non-blank
+                           // line; -1 when the section is missing
+    };
+    Place Find(const QString &section, const QString &key) const;
+
     QString m_fileName;
     Encoding m_encoding = Encoding::Utf8;
     QStringList m_lines;
+    bool m_readFailed = false; // exists but could not be read: never overwrite it
+    bool m_dirty = false;
 };
 
 } // namespace ini

@@ -1,0 +1,93 @@
+#pragma once
+// File helpers shared by the settings-file tests: whole-file bytes, folder
+// listings and the immutable attribute (root writes through mode bits, so a
+// mode change alone does not protect anything there).
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace testfiles {
+
+inline QByteArray ReadBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool WriteBytes(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+inline QByteArray CrLf(const QStringList &lines) {
+    QByteArray out;
+    for (const QString &l : lines)
+        out += l.toUtf8() + "\r\n";
+    return out;
+}
+
+// Every entry of a folder, hidden ones included (a leftover temporary file
+// would be hidden).
+inline QStringList Entries(const QString &dir) {
+    return QDir(dir).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+inline bool SetImmutable(const QString &path, bool on) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Sets the immutable attribute for its lifetime; undone on destruction and,
+// for anything left over, by UndoAll() (call it from cleanup()).
+class Immutable {
+public:
+    explicit Immutable(const QString &path) : m_path(path), m_on(SetImmutable(path, true)) {
+        if (m_on)
+            Pending().push_back(path);
+    }
+    ~Immutable() { Release(); }
+    Immutable(const Immutable &) = delete;
+    Immutable &operator=(const Immutable &) = delete;
+
+    bool IsOn() const { return m_on; }
+    void Release() {
+        if (!m_on)
+            return;
+        SetImmutable(m_path, false);
+        m_on = false;
+        std::erase(Pending(), m_path);
+    }
+
+    static void UndoAll() {
+        for (const QString &p : Pending())
+            SetImmutable(p, false);
+        Pending().clear();
+    }
+
+private:
+    static std::vector<QString> &Pending() {
+        static std::vector<QString> paths;
+        return paths;
+    }
+    QString m_path;
+    bool m_on;
+};
+
+} // namespace testfiles

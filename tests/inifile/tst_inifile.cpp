@@ -1,0 +1,563 @@
+// The settings file on its own: reading and writing rules, encodings and the
+// atomic save.
+#include "IniFile.h"
+#include "TestFiles.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <stdexcept>
+#include <sys/stat.h>
+
+using namespace testfiles;
+using ini::Encoding;
+using ini::TIniFile;
+
+namespace {
+const QString Polish =
+    QStringLiteral("Za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144");
+// The same letters in Windows-1250.
+const QByteArray Polish1250("Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1");
+
+QByteArray Utf16Le(const QString &s) {
+    QStringEncoder enc(QStringConverter::Utf16LE);
+    return QByteArray("\xFF\xFE", 2) + QByteArray(enc(s));
+}
+
+QString Join(const QStringList &lines) {
+    QString s;
+    for (const QString &l : lines)
+        s += l + QStringLiteral("\r\n");
+    return s;
+}
+} // namespace
+
+class TestIniFile : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    QString m_dir;  // a fresh folder for each test function
+    QString m_path; // m_dir + "/Tavrin.ini"
+    int m_count = 0;
+
+    TIniFile FromLines(const QByteArray &bytes) {
+        if (!bytes.isNull())
+            WriteBytes(m_path, bytes);
+        return TIniFile(m_path);
+    }
+
+    // UpdateFile must fail with the one message and leave nothing behind.
+    void ExpectWriteFailure(TIniFile &ini, const QString &reported) {
+        bool thrown = false;
+        try {
+            ini.UpdateFile();
+        } catch (const std::runtime_error &e) {
+            thrown = true;
+            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Unable to write to ") + reported);
+        }
+        QVERIFY2(thrown, "UpdateFile did not report the failure");
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_tmp.isValid()); }
+
+    void init() {
+        // Letters outside ASCII in the folder name: the message is UTF-8.
+        m_dir = m_tmp.filePath(QStringLiteral("t%1-\u017C\u00F3\u0142w").arg(++m_count));
+        QVERIFY(QDir().mkpath(m_dir));
+        m_path = m_dir + QStringLiteral("/Tavrin.ini");
+    }
+
+    void cleanup() {
+        Immutable::UndoAll();
+        TIniFile::SetTempWriteLimit(-1);
+    }
+
+    void readString_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("def");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray basic =
+            CrLf({"[Main]", "left=12", "[Modbus]", "seNodeID=5", "edText=abc"});
+        QTest::newRow("plain") << basic << "Main"
+                               << "left"
+                               << "d"
+                               << "12";
+        QTest::newRow("section case") << basic << "MAIN"
+                                      << "left"
+                                      << "d"
+                                      << "12";
+        QTest::newRow("key case") << basic << "modbus"
+                                  << "SENODEID"
+                                  << "d"
+                                  << "5";
+        QTest::newRow("missing key") << basic << "Main"
+                                     << "top"
+                                     << "d"
+                                     << "d";
+        QTest::newRow("missing section") << basic << "LAN"
+                                         << "ip"
+                                         << "d"
+                                         << "d";
+        QTest::newRow("key of another section") << basic << "Main"
+                                                << "seNodeID"
+                                                << "d"
+                                                << "d";
+        QTest::newRow("missing file") << QByteArray() << "Main"
+                                      << "left"
+                                      << "d"
+                                      << "d";
+        QTest::newRow("empty file") << QByteArray("") << "Main"
+                                    << "left"
+                                    << "d"
+                                    << "d";
+        QTest::newRow("blanks around key and value")
+            << CrLf({"[LAN]", "  port \t=  503 \t"}) << "LAN"
+            << "port"
+            << "d"
+            << "503";
+        QTest::newRow("blanks in section line") << CrLf({"  [ LAN ]  ", "ip=1.2.3.4"}) << "lan"
+                                                << "ip"
+                                                << "d"
+                                                << "1.2.3.4";
+        QTest::newRow("inner blanks kept") << CrLf({"[S]", "k= a  b "}) << "S"
+                                           << "k"
+                                           << "d"
+                                           << "a  b";
+        QTest::newRow("empty value is empty") << CrLf({"[S]", "k="}) << "S"
+                                              << "k"
+                                              << "d"
+                                              << "";
+        QTest::newRow("blank value is empty") << CrLf({"[S]", "k=   "}) << "S"
+                                              << "k"
+                                              << "d"
+                                              << "";
+        QTest::newRow("double quotes") << CrLf({"[S]", "k= \" abc \" "}) << "S"
+                                       << "k"
+                                       << "d"
+                                       << " abc ";
+        QTest::newRow("single quotes") << CrLf({"[S]", "k='abc'"}) << "S"
+                                       << "k"
+                                       << "d"
+                                       << "abc";
+        QTest::newRow("only one pair") << CrLf({"[S]", "k=''abc''"}) << "S"
+                                       << "k"
+                                       << "d"
+                                       << "'abc'";
+        QTest::newRow("quotes differ") << CrLf({"[S]", "k=\"abc'"}) << "S"
+                                       << "k"
+                                       << "d"
+                                       << "\"abc'";
+        QTest::newRow("one quote only") << CrLf({"[S]", "k=\""}) << "S"
+                                        << "k"
+                                        << "d"
+                                        << "\"";
+        QTest::newRow("two quotes") << CrLf({"[S]", "k=\"\""}) << "S"
+                                    << "k"
+                                    << "d"
+                                    << "";
+        QTest::newRow("text after first =") << CrLf({"[S]", "k=a=b"}) << "S"
+                                            << "k"
+                                            << "d"
+                                            << "a=b";
+        QTest::newRow("first of two keys") << CrLf({"[S]", "k=1", "K=2"}) << "S"
+                                           << "k"
+                                           << "d"
+                                           << "1";
+        QTest::newRow("section given twice")
+            << CrLf({"[S]", "a=1", "[T]", "k=0", "[s]", "k=2"}) << "S"
+            << "k"
+            << "d"
+            << "2";
+        QTest::newRow("entry before any section") << CrLf({"k=1", "[S]"}) << "S"
+                                                  << "k"
+                                                  << "d"
+                                                  << "d";
+        QTest::newRow("line without =") << CrLf({"[S]", "k", "k2=2"}) << "S"
+                                        << "k"
+                                        << "d"
+                                        << "d";
+        QTest::newRow("LF line ends") << QByteArray("[S]\nk=1\nj=2\n") << "S"
+                                      << "j"
+                                      << "d"
+                                      << "2";
+        QTest::newRow("no final line end") << QByteArray("[S]\r\nk=7") << "S"
+                                           << "k"
+                                           << "d"
+                                           << "7";
+        QTest::newRow("comment line") << CrLf({"[S]", "; k=1", "k=2"}) << "S"
+                                      << "k"
+                                      << "d"
+                                      << "2";
+
+        const QString v3000 = QString(3000, u'x').replace(2046, 1, u'y');
+        QTest::newRow("3000 characters cut at 2047") << CrLf({"[S]", "k=" + v3000}) << "S"
+                                                     << "k"
+                                                     << "d" << v3000.left(2047);
+        QTest::newRow("quotes removed before the cut")
+            << CrLf({"[S]", "k=\"" + v3000 + "\""}) << "S"
+            << "k"
+            << "d" << v3000.left(2047);
+        const QString v2047 = QString(2047, u'z');
+        QTest::newRow("2047 characters whole") << CrLf({"[S]", "k=" + v2047}) << "S"
+                                               << "k"
+                                               << "d" << v2047;
+    }
+
+    void readString() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, def);
+        QFETCH(QString, expected);
+        const TIniFile ini = FromLines(file);
+        QCOMPARE(ini.ReadString(section, key, def), expected);
+    }
+
+    void readInteger_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("expected");
+        const int def = -7777;
+        QTest::newRow("decimal") << "503" << 503;
+        QTest::newRow("blanks") << "   503   " << 503;
+        QTest::newRow("0x") << "0x1F" << 31;
+        QTest::newRow("dollar") << "$1F" << 31;
+        QTest::newRow("hex without prefix") << "1F" << def;
+        QTest::newRow("empty") << "" << def;
+        QTest::newRow("negative") << "-1" << -1;
+        QTest::newRow("plus") << "+5" << 5;
+        QTest::newRow("beyond 32 bits") << "4294967295" << def;
+        QTest::newRow("hex pattern") << "$FFFFFFFF" << -1;
+        QTest::newRow("int max") << "2147483647" << 2147483647;
+        QTest::newRow("int min") << "-2147483648" << int(INT32_MIN);
+        QTest::newRow("past int max") << "2147483648" << def;
+        QTest::newRow("quoted") << "\"42\"" << 42;
+        QTest::newRow("word") << "abc" << def;
+        QTest::newRow("inner blank") << "4 2" << def;
+    }
+
+    void readInteger() {
+        QFETCH(QString, value);
+        QFETCH(int, expected);
+        const TIniFile ini = FromLines(CrLf({"[REG]", "R7=" + value}));
+        QCOMPARE(ini.ReadInteger(QStringLiteral("reg"), QStringLiteral("r7"), -7777), expected);
+        QCOMPARE(ini.ReadInteger(QStringLiteral("REG"), QStringLiteral("R8"), -7777), -7777);
+    }
+
+    void write_data() {
+        QTest::addColumn<QByteArray>("original");       // null: no file
+        QTest::addColumn<QList<QStringList>>("writes"); // {section, key, value}
+        QTest::addColumn<QStringList>("expected");
+
+        using W = QList<QStringList>;
+        QTest::newRow("creates the file")
+            << QByteArray() << W{{"Main", "left", "1"}, {"Main", "top", "2"}, {"LAN", "ip", "x"}}
+            << QStringList{"[Main]", "left=1", "top=2", "", "[LAN]", "ip=x"};
+        QTest::newRow("replaces in place, keeps spelling")
+            << CrLf({"[modbus]", "SENODEID=5", "other=1"}) << W{{"Modbus", "seNodeID", "9"}}
+            << QStringList{"[modbus]", "SENODEID=9", "other=1"};
+        QTest::newRow("replaced entry loses its blanks")
+            << CrLf({"[LAN]", "  port = 503  "}) << W{{"LAN", "port", "504"}}
+            << QStringList{"[LAN]", "port=504"};
+        QTest::newRow("same value leaves the line as it was")
+            << CrLf({"[LAN]", "  port = 503  "}) << W{{"LAN", "port", "503"}}
+            << QStringList{"[LAN]", "  port = 503  "};
+        QTest::newRow("quoted same text is rewritten")
+            << CrLf({"[S]", "k='abc'"}) << W{{"S", "k", "abc"}} << QStringList{"[S]", "k=abc"};
+        QTest::newRow("adds after the last entry, before blank lines")
+            << CrLf({"[A]", "a=1", "", "", "[B]", "b=1"}) << W{{"A", "n", "2"}}
+            << QStringList{"[A]", "a=1", "n=2", "", "", "[B]", "b=1"};
+        QTest::newRow("adds at the end of the last section")
+            << CrLf({"[A]", "a=1", "[B]", "b=1", "  ", ""}) << W{{"b", "n", "2"}}
+            << QStringList{"[A]", "a=1", "[B]", "b=1", "n=2", "  ", ""};
+        QTest::newRow("adds under an empty section")
+            << CrLf({"[A]", "", "[B]"}) << W{{"A", "n", "2"}}
+            << QStringList{"[A]", "n=2", "", "[B]"};
+        QTest::newRow("unknown lines inside a section count as its lines")
+            << CrLf({"[A]", "a=1", "; note", "junk", "", "[B]"}) << W{{"A", "n", "2"}}
+            << QStringList{"[A]", "a=1", "; note", "junk", "n=2", "", "[B]"};
+        QTest::newRow("new section at the end")
+            << CrLf({"; head", "[A]", "a=1"}) << W{{"C", "c", "3"}}
+            << QStringList{"; head", "[A]", "a=1", "", "[C]", "c=3"};
+        QTest::newRow("new section after a trailing blank line")
+            << CrLf({"[A]", "a=1", ""}) << W{{"C", "c", "3"}}
+            << QStringList{"[A]", "a=1", "", "[C]", "c=3"};
+        QTest::newRow("LF file comes back with CRLF, lines kept")
+            << QByteArray("[A]\na = 1\n\n[X]\nq=w\n") << W{{"A", "b", "2"}}
+            << QStringList{"[A]", "a = 1", "b=2", "", "[X]", "q=w"};
+        QTest::newRow("no final line end")
+            << QByteArray("[A]\r\na=1") << W{{"A", "a", "5"}} << QStringList{"[A]", "a=5"};
+        QTest::newRow("first of duplicate keys replaced")
+            << CrLf({"[A]", "k=1", "k=2"}) << W{{"A", "K", "3"}}
+            << QStringList{"[A]", "k=3", "k=2"};
+        QTest::newRow("first of duplicate sections gets the new key")
+            << CrLf({"[A]", "a=1", "[B]", "[a]", "z=1"}) << W{{"A", "n", "2"}}
+            << QStringList{"[A]", "a=1", "n=2", "[B]", "[a]", "z=1"};
+        QTest::newRow("key in second duplicate section replaced there")
+            << CrLf({"[A]", "a=1", "[a]", "z=1"}) << W{{"A", "z", "2"}}
+            << QStringList{"[A]", "a=1", "[a]", "z=2"};
+        QTest::newRow("line breaks in a value become blanks")
+            << CrLf({"[A]"}) << W{{"A", "t", "x\r\n[B]\ny\rz"}}
+            << QStringList{"[A]", "t=x  [B] y z"};
+        QTest::newRow("blanks and quotes written unchanged")
+            << QByteArray() << W{{"A", "t", " 'a' "}} << QStringList{"[A]", "t= 'a' "};
+        QTest::newRow("empty value")
+            << CrLf({"[A]", "t=old"}) << W{{"A", "t", ""}} << QStringList{"[A]", "t="};
+    }
+
+    void write() {
+        QFETCH(QByteArray, original);
+        QFETCH(QList<QStringList>, writes);
+        QFETCH(QStringList, expected);
+        TIniFile ini = FromLines(original);
+        for (const QStringList &w : writes)
+            ini.WriteString(w[0], w[1], w[2]);
+        QCOMPARE(ini.Lines(), expected);
+        if (!original.isNull())
+            QCOMPARE(ReadBytes(m_path), original); // nothing reaches the disk before UpdateFile
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), CrLf(expected));
+        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+    }
+
+    void writeInteger() {
+        TIniFile ini(m_path);
+        ini.WriteInteger(QStringLiteral("R"), QStringLiteral("a"), -5);
+        ini.WriteInteger(QStringLiteral("R"), QStringLiteral("b"), 65535);
+        ini.WriteInteger(QStringLiteral("R"), QStringLiteral("c"), INT32_MIN);
+        ini.WriteInteger(QStringLiteral("R"), QStringLiteral("d"), 0);
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), CrLf({"[R]", "a=-5", "b=65535", "c=-2147483648", "d=0"}));
+    }
+
+    void writtenValuesReadBack() {
+        TIniFile ini(m_path);
+        ini.WriteString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral(" abc "));
+        ini.WriteString(QStringLiteral("S"), QStringLiteral("q"), QStringLiteral("'abc'"));
+        ini.WriteString(QStringLiteral("S"), QStringLiteral("long"), QString(3000, u'w'));
+        ini.UpdateFile();
+        const TIniFile again(m_path);
+        QCOMPARE(again.ReadString(QStringLiteral("S"), QStringLiteral("k"), {}),
+                 QStringLiteral("abc"));
+        QCOMPARE(again.ReadString(QStringLiteral("S"), QStringLiteral("q"), {}),
+                 QStringLiteral("abc"));
+        QCOMPARE(again.ReadString(QStringLiteral("S"), QStringLiteral("long"), {}),
+                 QString(2047, u'w'));
+    }
+
+    void nothingWrittenNoFile() {
+        TIniFile ini(m_path);
+        ini.UpdateFile();
+        QVERIFY(!QFile::exists(m_path));
+    }
+
+    // ---- encodings ------------------------------------------------------
+
+    void encoding_data() {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QByteArray>("expected"); // after writing ip=Polish and t=Łódź
+
+        const QStringList before{"[LAN]", "ip=" + Polish, "[X]", "y=1"};
+        const QStringList after{"[LAN]", "ip=" + Polish, "t=\u0141\u00F3d\u017A", "[X]", "y=1"};
+        QTest::newRow("UTF-8") << CrLf(before) << int(Encoding::Utf8) << CrLf(after);
+        QTest::newRow("UTF-8 with BOM") << "\xEF\xBB\xBF" + CrLf(before) << int(Encoding::Utf8Bom)
+                                        << "\xEF\xBB\xBF" + CrLf(after);
+        QTest::newRow("UTF-16LE") << Utf16Le(Join(before)) << int(Encoding::Utf16LE)
+                                  << Utf16Le(Join(after));
+        QTest::newRow("Windows-1250")
+            << QByteArray("[LAN]\r\nip=" + Polish1250 + "\r\n[X]\r\ny=1\r\n")
+            << int(Encoding::Windows1250)
+            << QByteArray("[LAN]\r\nip=" + Polish1250 + "\r\nt=\xA3\xF3\x64\x9F\r\n[X]\r\ny=1\r\n");
+    }
+
+    void encoding() {
+        QFETCH(QByteArray, original);
+        QFETCH(int, encoding);
+        QFETCH(QByteArray, expected);
+        TIniFile ini = FromLines(original);
+        QCOMPARE(int(ini.FileEncoding()), encoding);
+        QCOMPARE(ini.ReadString(QStringLiteral("lan"), QStringLiteral("IP"), {}), Polish);
+        ini.WriteString(QStringLiteral("LAN"), QStringLiteral("ip"), Polish);
+        ini.WriteString(QStringLiteral("LAN"), QStringLiteral("t"),
+                        QStringLiteral("\u0141\u00F3d\u017A"));
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), expected);
+        const TIniFile again(m_path);
+        QCOMPARE(int(again.FileEncoding()), encoding);
+        QCOMPARE(again.ReadString(QStringLiteral("LAN"), QStringLiteral("t"), {}),
+                 QStringLiteral("\u0141\u00F3d\u017A"));
+    }
+
+    void newFileIsUtf8WithoutBom() {
+        TIniFile ini(m_path);
+        ini.WriteString(QStringLiteral("LAN"), QStringLiteral("ip"), Polish);
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), QByteArray("[LAN]\r\nip=") + Polish.toUtf8() + "\r\n");
+    }
+
+    void windows1250LacksCharacters() {
+        WriteBytes(m_path, "[A]\r\nb=\xB9\r\n"); // one byte that is not UTF-8: "ą"
+        TIniFile ini(m_path);
+        QCOMPARE(ini.FileEncoding(), Encoding::Windows1250);
+        QCOMPARE(ini.ReadString(QStringLiteral("A"), QStringLiteral("b"), {}),
+                 QStringLiteral("\u0105"));
+        // ñ, a CJK letter and one character outside the BMP are missing from
+        // the code page; € and the undefined byte 0x81 are kept.
+        ini.WriteString(QStringLiteral("A"), QStringLiteral("c"),
+                        QStringLiteral("\u00F1\u65E5\U0001F600\u20AC\u0081!"));
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), QByteArray("[A]\r\nb=\xB9\r\nc=???\x80\x81!\r\n"));
+    }
+
+    void windows1250Table() {
+        // Every byte survives a decode and encode.
+        for (int b = 0; b < 256; ++b) {
+            const QByteArray one(1, char(b));
+            QCOMPARE(TIniFile::EncodeWindows1250(TIniFile::DecodeWindows1250(one)), one);
+        }
+        QCOMPARE(TIniFile::DecodeWindows1250(Polish1250), Polish);
+        QCOMPARE(TIniFile::EncodeWindows1250(Polish), Polish1250);
+        // Upper-case Polish letters.
+        const QString upper =
+            QStringLiteral("\u0104\u0106\u0118\u0141\u0143\u00D3\u015A\u0179\u017B");
+        QCOMPARE(TIniFile::EncodeWindows1250(upper),
+                 QByteArray("\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF"));
+
+        // Against the platform's own table, where Qt was built with one.
+        QStringDecoder system("windows-1250");
+        if (!system.isValid())
+            QSKIP("Qt has no windows-1250 codec here; checked the Polish letters only");
+        const int undefined[] = {0x81, 0x83, 0x88, 0x90, 0x98};
+        for (int b = 0x80; b < 256; ++b) {
+            if (std::find(std::begin(undefined), std::end(undefined), b) != std::end(undefined))
+                continue;
+            const QByteArray one(1, char(b));
+            QCOMPARE(TIniFile::DecodeWindows1250(one), QString(system(one)));
+        }
+    }
+
+    // ---- the atomic save ------------------------------------------------
+
+    void failureMidSave_data() {
+        QTest::addColumn<int>("limit");
+        QTest::newRow("nothing written") << 0;
+        QTest::newRow("one byte") << 1;
+        QTest::newRow("mid line") << 13;
+        QTest::newRow("all but the last byte") << -2; // size - 1
+    }
+
+    void failureMidSave() {
+        QFETCH(int, limit);
+        const QByteArray original = CrLf({"[Main]", "left=5", "[Other]", "keep=me"});
+        WriteBytes(m_path, original);
+        TIniFile ini(m_path);
+        ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("123456"));
+        ini.WriteString(QStringLiteral("REG"), QStringLiteral("R0"), QStringLiteral("7"));
+        const QByteArray expected = CrLf(ini.Lines());
+        TIniFile::SetTempWriteLimit(limit >= 0 ? limit : expected.size() - 1);
+        ExpectWriteFailure(ini, m_path);
+        QCOMPARE(ReadBytes(m_path), original);
+        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+        // Once the disk has room again, the same save goes through.
+        TIniFile::SetTempWriteLimit(-1);
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), expected);
+        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+    }
+
+    void unwritable_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("immutable file") << "file";
+        QTest::newRow("immutable folder") << "folder";
+        QTest::newRow("folder that cannot exist") << "under a file";
+        QTest::newRow("settings path is a folder") << "is a folder";
+    }
+
+    void unwritable() {
+        QFETCH(QString, kind);
+        const QByteArray original = CrLf({"[Main]", "left=5"});
+        QString path = m_path;
+        QString watched = m_dir; // folder whose entries must not change
+        std::unique_ptr<Immutable> guard;
+        if (kind == "under a file") {
+            WriteBytes(m_dir + "/plain", "x");
+            path = m_dir + "/plain/sub/Tavrin.ini";
+        } else if (kind == "is a folder") {
+            QVERIFY(QDir().mkpath(m_path + "/inside"));
+        } else {
+            WriteBytes(m_path, original);
+            guard = std::make_unique<Immutable>(kind == "file" ? m_path : m_dir);
+            if (!guard->IsOn())
+                QSKIP("the file system here does not take the immutable attribute");
+        }
+        const QStringList before = Entries(watched);
+
+        TIniFile ini(path);
+        ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("9"));
+        ExpectWriteFailure(ini, path);
+        QCOMPARE(Entries(watched), before);
+        if (kind == "is a folder") {
+            QCOMPARE(Entries(m_path), QStringList{"inside"});
+            return;
+        }
+        if (kind == "under a file") {
+            QCOMPARE(ReadBytes(m_dir + "/plain"), QByteArray("x"));
+            return;
+        }
+        QCOMPARE(ReadBytes(m_path), original);
+        // Failing again is the same failure; once writable, it succeeds.
+        ExpectWriteFailure(ini, path);
+        guard->Release();
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), CrLf({"[Main]", "left=9"}));
+        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+    }
+
+    void readOnlyFileIsReplaced() {
+        WriteBytes(m_path, CrLf({"[Main]", "left=5"}));
+        QVERIFY(
+            QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        TIniFile ini(m_path);
+        ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("6"));
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), CrLf({"[Main]", "left=6"}));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0444); // still read-only
+        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+    }
+
+    void permissionsKept() {
+        WriteBytes(m_path, CrLf({"[Main]"}));
+        QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), 0640), 0);
+        TIniFile ini(m_path);
+        ini.WriteString(QStringLiteral("Main"), QStringLiteral("a"), QStringLiteral("1"));
+        ini.UpdateFile();
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0640);
+    }
+
+    void linkIsFollowed() {
+        const QString real = m_dir + "/real.ini";
+        WriteBytes(real, CrLf({"[Main]", "left=5"}));
+        QVERIFY(QFile::link(real, m_path));
+        TIniFile ini(m_path);
+        QCOMPARE(ini.ReadString(QStringLiteral("Main"), QStringLiteral("left"), {}),
+                 QStringLiteral("5"));
+        ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("6"));
+        ini.UpdateFile();
+        QVERIFY(QFileInfo(m_path).isSymLink());
+        QCOMPARE(ReadBytes(real), CrLf({"[Main]", "left=6"}));
+        QCOMPARE(Entries(m_dir), (QStringList{"Tavrin.ini", "real.ini"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIniFile)
+#include "tst_inifile.moc"
