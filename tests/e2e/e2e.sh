@@ -89,4 +89,11 @@ grep -q $'^seTransactionID=3\r$' "$ini" || fail "transaction ID not saved as 3"
 grep -q $'^R54=9\r$' "$ini" || fail "string length not saved"
 grep -q $'^R23=104\r$' "$ini" || fail "the version read from the device not saved"
 grep -q $'^ip=127.0.0.1\r$' "$ini" || fail "ip changed"
+# Sanitizer builds: reports of the program or the simulator fail the test.
+if grep -h -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$work/tavrin.out" "$work/sim.out"; then
+  cat "$work/tavrin.out"
+  fail "sanitizer report"
+fi
+wait "$tpid"; rc=$?
+[ "$rc" -eq 0 ] || { cat "$work/tavrin.out"; fail "the program exited with $rc"; }
 echo "e2e: 1 passed, 0 failed"
