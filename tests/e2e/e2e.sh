@@ -17,7 +17,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f "$work/sim.out" ] && sed 's/^/  sim: /' "$work/sim.out" | tail -n 20; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  for f in sim tavrin; do [ -f "$work/$f.out" ] && sed "s/^/  $f: /" "$work/$f.out" | tail -n 30; done
+  exit 1
+}
 
 # Bounded wait: wait_for SECONDS COMMAND...
 wait_for() {
