@@ -162,8 +162,9 @@ private:
     // The is-connected test; no client (inside the Disconnect pause) is
     // not connected.
     bool ClientConnected();
-    // Adds the answer line: "Receive: " + hex + CR LF.
-    void LogAnswer(const QString &hex);
+    // After an answer: the hex rendering, the register copy (reads only),
+    // the redraw, then the answer line "Receive: " + hex + CR LF.
+    void CompleteExchange(bool copyRegisters);
 
     QString m_programPathOverride;
 };

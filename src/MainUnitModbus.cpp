@@ -20,8 +20,12 @@ constexpr uint8_t ExceptionBit = 0x80;
 bool IndexInImage(int32_t index) { return index >= 0 && index < RegsSize; }
 } // namespace
 
-void TMainForm::LogAnswer(const QString &hex)
+void TMainForm::CompleteExchange(bool copyRegisters)
 {
+    const QString hex = logic::HexRendering(RBuf, RecCount);
+    if (copyRegisters)
+        Buf2Regs(SBuf[9], SBuf[11]); // start and quantity of this request
+    RefreshSG();
     Memo1->AddLine(QStringLiteral("Receive: ") + hex + QStringLiteral("\r\n"));
 }
 
@@ -90,12 +94,8 @@ void TMainForm::ReadRangeRegisters(int32_t adr, int32_t count)
 {
     PutShortFrame(this, FnReadHolding, adr, 0, count);
     RecCount = -1;
-    if (!SendByTCP())
-        return;
-    const QString hex = logic::HexRendering(RBuf, RecCount);
-    Buf2Regs(SBuf[9], SBuf[11]);
-    RefreshSG();
-    LogAnswer(hex);
+    if (SendByTCP())
+        CompleteExchange(true);
 }
 
 uint16_t TMainForm::ReadRegister(int32_t number)
@@ -116,11 +116,8 @@ void TMainForm::WriteRegister(int32_t number, int32_t value)
     Regs[number] = uint16_t(value);
     PutShortFrame(this, FnWriteSingle, number, 0, value);
     RecCount = -1;
-    if (!SendByTCP())
-        return;
-    const QString hex = logic::HexRendering(RBuf, RecCount);
-    RefreshSG();
-    LogAnswer(hex);
+    if (SendByTCP())
+        CompleteExchange(false);
 }
 
 void TMainForm::btnReadAllRegsClick(QObject *) { ReadRangeRegisters(0, MaxQuantity); }
@@ -166,11 +163,8 @@ void TMainForm::btnWriteRangeRegsClick(QObject *)
     logic::PutHeader(SBuf, seTransactionID->Value(), seProtocolID->Value(), seNodeID->Value(),
                      SendCount);
     RecCount = -1;
-    if (!SendByTCP())
-        return;
-    const QString hex = logic::HexRendering(RBuf, RecCount);
-    RefreshSG();
-    LogAnswer(hex);
+    if (SendByTCP())
+        CompleteExchange(false);
 }
 
 void TMainForm::pmSendRegisterClick(QObject *)
@@ -180,11 +174,8 @@ void TMainForm::pmSendRegisterClick(QObject *)
         return;
     PutShortFrame(this, FnWriteSingle, index, Regs[index] >> 8, Regs[index]);
     RecCount = -1;
-    if (!SendByTCP())
-        return;
-    const QString hex = logic::HexRendering(RBuf, RecCount);
-    RefreshSG();
-    LogAnswer(hex);
+    if (SendByTCP())
+        CompleteExchange(false);
 }
 
 void TMainForm::btnRestartSendClick(QObject *) { WriteRegister(38, 85); }
@@ -237,9 +228,6 @@ void TMainForm::btnSendClick(QObject *)
                      SendCount);
     RefreshSG();
     RecCount = -1;
-    if (!SendByTCP())
-        return;
-    const QString hex = logic::HexRendering(RBuf, RecCount);
-    RefreshSG();
-    LogAnswer(hex);
+    if (SendByTCP())
+        CompleteExchange(false);
 }
