@@ -1,0 +1,594 @@
+// tavrin-bench: the program's costs beside their floors, in one table.
+//
+//   exchange   read all (255 registers) and read range (6 registers) through
+//              the real handlers and SendByTCP against tavrin-sim, beside a
+//              plain socket client that carries the same counted request to a
+//              second simulator and reads the same number of answer bytes;
+//   start-up   process start to first paint and peak memory of Tavrin's
+//              start-up (tavrin-startup-probe) beside a minimal Qt window;
+//   redraw     RefreshSG of all 155 rows, the window shown;
+//   repeat job one tick with a connected device beside its own exchanges.
+//
+// Everything talks to 127.0.0.1 only. Environment: TAVRIN_BENCH_ITER
+// (exchanges per series, default 500), TAVRIN_BENCH_STARTS (start-ups per
+// program, default 10), TAVRIN_BENCH_PARTS ("startup", "exchange" or both,
+// comma-separated; default both: one part alone is handy under a profiler).
+#include "FirstPaint.h"
+#include "FormFixture.h"
+#include "PlainClient.h"
+#include "SimProcess.h"
+
+#include "Edits.h"
+#include "Logic.h"
+#include "MainUnit.h"
+#include "Style.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using bench::MonotonicNs;
+
+int EnvInt(const char *name, int def) {
+    bool ok = false;
+    const int v = qEnvironmentVariableIntValue(name, &ok);
+    return ok && v > 0 ? v : def;
+}
+
+// ---- statistics -------------------------------------------------------------
+
+struct Samples {
+    std::vector<double> v;
+    void Add(double x) { v.push_back(x); }
+    bool Empty() const { return v.empty(); }
+    // Nearest-rank percentile.
+    double Percentile(double p) const {
+        if (v.empty())
+            return NAN;
+        std::vector<double> s = v;
+        std::sort(s.begin(), s.end());
+        size_t rank = size_t(std::ceil(p / 100.0 * double(s.size())));
+        rank = std::clamp<size_t>(rank, 1, s.size());
+        return s[rank - 1];
+    }
+    double Median() const {
+        if (v.empty())
+            return NAN;
+        std::vector<double> s = v;
+        std::sort(s.begin(), s.end());
+        const size_t n = s.size();
+        return n % 2 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
+    }
+};
+
+// Length of a function-3 answer: MBAP header, function, byte count, data.
+constexpr int AnswerBytes(int quantity) {
+    return 9 + 2 * quantity;
+}
+
+double UsSince(int64_t t0) {
+    return double(MonotonicNs() - t0) / 1000.0;
+}
+
+// ---- the table ----------------------------------------------------------------
+
+enum class Goal { None, RatioAtMost, ValueBelow };
+
+struct Row {
+    QString what;
+    double value = NAN;
+    double ref = NAN; // reference or floor; NAN: none
+    QString unit;     // of value and ref
+    Goal goal = Goal::None;
+    double limit = 0; // ratio or value
+    QString note;
+};
+
+std::vector<Row> g_rows;
+QStringList g_notes;
+
+QString Num(double x) {
+    if (std::isnan(x))
+        return QStringLiteral("—");
+    if (x >= 100)
+        return QString::number(x, 'f', 0);
+    if (x >= 10)
+        return QString::number(x, 'f', 1);
+    return QString::number(x, 'f', 2);
+}
+
+void AddRow(const QString &what, double value, double ref, const QString &unit,
+            Goal goal = Goal::None, double limit = 0) {
+    g_rows.push_back({what, value, ref, unit, goal, limit, {}});
+}
+
+void PrintTable(int iterations, int starts) {
+    const QString date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    std::printf("Tavrin benchmarks, %s, nproc %d, %s build, QT_QPA_PLATFORM=%s, %d exchanges "
+                "per series, %d start-ups per program\n\n",
+                qPrintable(date), QThread::idealThreadCount(), TAVRIN_BENCH_BUILD_TYPE,
+                qgetenv("QT_QPA_PLATFORM").constData(), iterations, starts);
+    std::printf("| Measurement | Value | Reference / floor | Ratio | Goal | Result |\n");
+    std::printf("|---|---:|---:|---:|---|---|\n");
+    for (const Row &r : g_rows) {
+        const double ratio = std::isnan(r.ref) ? NAN : r.value / r.ref;
+        QString goal = QStringLiteral("—");
+        QString result = QStringLiteral("—");
+        if (r.goal == Goal::RatioAtMost) {
+            goal = QStringLiteral("ratio ≤ %1x").arg(r.limit);
+            result = std::isnan(ratio)  ? QStringLiteral("MISS")
+                     : ratio <= r.limit ? QStringLiteral("PASS")
+                                        : QStringLiteral("MISS");
+        } else if (r.goal == Goal::ValueBelow) {
+            goal = QStringLiteral("< %1 %2").arg(r.limit).arg(r.unit);
+            result = std::isnan(r.value) ? QStringLiteral("MISS")
+                     : r.value < r.limit ? QStringLiteral("PASS")
+                                         : QStringLiteral("MISS");
+        }
+        const QString value =
+            std::isnan(r.value) ? QStringLiteral("failed") : Num(r.value) + u' ' + r.unit;
+        const QString ref = std::isnan(r.ref) ? QStringLiteral("—") : Num(r.ref) + u' ' + r.unit;
+        const QString ratioText =
+            std::isnan(ratio) ? QStringLiteral("—") : QString::number(ratio, 'f', 2) + u'x';
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", qPrintable(r.what), qPrintable(value),
+                    qPrintable(ref), qPrintable(ratioText), qPrintable(goal), qPrintable(result));
+    }
+    if (!g_notes.isEmpty()) {
+        std::printf("\n");
+        for (const QString &n : g_notes)
+            std::printf("- %s\n", qPrintable(n));
+    }
+    std::fflush(stdout);
+}
+
+// ---- start-up -----------------------------------------------------------------
+
+struct StartResult {
+    bool ok = false;
+    double paintMs = NAN; // process start to the window's first paint event
+    double frameMs = NAN; // process start to the first frame done
+    double hwmMb = NAN;   // VmHWM at first paint
+    QString error;
+};
+
+// Ends a child that did not end by itself: SIGTERM by its PID, a bounded
+// wait, then SIGKILL.
+void Reap(pid_t pid, rusage *usage, int graceMs) {
+    int status = 0;
+    for (int waited = 0; waited < graceMs; waited += 5) {
+        if (::wait4(pid, &status, WNOHANG, usage) == pid)
+            return;
+        ::usleep(5000);
+    }
+    ::kill(pid, SIGTERM);
+    for (int waited = 0; waited < 2000; waited += 5) {
+        if (::wait4(pid, &status, WNOHANG, usage) == pid)
+            return;
+        ::usleep(5000);
+    }
+    ::kill(pid, SIGKILL);
+    ::wait4(pid, &status, 0, usage);
+}
+
+// Spawns exe (no arguments), its stdout into a pipe and stderr into
+// errPath; waits at most timeoutMs for the FIRSTPAINT line.
+StartResult RunProbe(const QString &exe, const QString &errPath, int timeoutMs = 20000) {
+    StartResult r;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        r.error = QStringLiteral("pipe failed");
+        return r;
+    }
+    const QByteArray exeName = QFile::encodeName(exe);
+    const QByteArray errName = QFile::encodeName(errPath);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, errName.constData(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    char *argv[] = {const_cast<char *>(exeName.constData()), nullptr};
+    pid_t pid = 0;
+    const int64_t t0 = MonotonicNs();
+    const int rc = ::posix_spawn(&pid, exeName.constData(), &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    if (rc != 0) {
+        ::close(out[0]);
+        r.error = QStringLiteral("spawn failed: %1").arg(rc);
+        return r;
+    }
+
+    std::string got;
+    const int64_t deadline = t0 + int64_t(timeoutMs) * 1000000;
+    while (got.find('\n') == std::string::npos) {
+        const int64_t left = (deadline - MonotonicNs()) / 1000000;
+        if (left <= 0)
+            break;
+        pollfd p{out[0], POLLIN, 0};
+        if (::poll(&p, 1, int(left)) <= 0)
+            break;
+        char buf[256];
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        got.append(buf, size_t(n));
+    }
+    ::close(out[0]);
+    rusage usage{};
+    Reap(pid, &usage, 5000);
+
+    long long paintNs = 0, frameNs = 0;
+    long hwm = 0;
+    if (std::sscanf(got.c_str(), "FIRSTPAINT %lld %lld %ld", &paintNs, &frameNs, &hwm) == 3) {
+        r.ok = true;
+        r.paintMs = double(paintNs - t0) / 1e6;
+        r.frameMs = double(frameNs - t0) / 1e6;
+        r.hwmMb = double(hwm) / 1024.0;
+    } else {
+        r.error = QStringLiteral("no first-paint line from %1").arg(exe);
+    }
+    return r;
+}
+
+// The real executable: peak memory (ru_maxrss) after it has run idle for
+// holdMs, then ended by its PID.
+double RealProgramPeakMb(const QString &exe, const QString &errPath, int holdMs) {
+    const QByteArray exeName = QFile::encodeName(exe);
+    const QByteArray errName = QFile::encodeName(errPath);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, errName.constData(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    char *argv[] = {const_cast<char *>(exeName.constData()), nullptr};
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, exeName.constData(), &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0)
+        return NAN;
+    rusage usage{};
+    Reap(pid, &usage, holdMs); // still running after holdMs: SIGTERM
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+bool CopyExecutable(const QString &from, const QString &to) {
+    QFile::remove(to);
+    return QFile::copy(from, to) &&
+           QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void BenchStartup(int starts) {
+    QTemporaryDir dir;
+    const QString probe = dir.filePath(QStringLiteral("Tavrin"));
+    const QString minimal = dir.filePath(QStringLiteral("minimal-window"));
+    const QString errs = dir.filePath(QStringLiteral("stderr.txt"));
+    if (!dir.isValid() || !CopyExecutable(QString::fromUtf8(TAVRIN_PROBE_PATH), probe) ||
+        !CopyExecutable(QString::fromUtf8(TAVRIN_MINIMAL_PATH), minimal)) {
+        g_notes << QStringLiteral("start-up: could not copy the probes into a temporary folder");
+        return;
+    }
+
+    Samples tPaint, tFrame, tMem, mPaint, mFrame, mMem;
+    QString failure;
+    // One unmeasured run each first: the page cache then holds the libraries
+    // for both alike.
+    RunProbe(probe, errs);
+    RunProbe(minimal, errs);
+    for (int i = 0; i < starts; ++i) {
+        const StartResult t = RunProbe(probe, errs);
+        const StartResult m = RunProbe(minimal, errs);
+        if (!t.ok || !m.ok) {
+            failure = t.ok ? m.error : t.error;
+            continue;
+        }
+        tPaint.Add(t.paintMs), tFrame.Add(t.frameMs), tMem.Add(t.hwmMb);
+        mPaint.Add(m.paintMs), mFrame.Add(m.frameMs), mMem.Add(m.hwmMb);
+    }
+    if (!failure.isEmpty())
+        g_notes << QStringLiteral("start-up: %1 (see %2)").arg(failure, errs);
+
+    AddRow(QStringLiteral("Start-up: process start to first paint of the main window (median)"),
+           tPaint.Median(), mPaint.Median(), QStringLiteral("ms"), Goal::RatioAtMost, 1.3);
+    AddRow(QStringLiteral("Start-up: process start to first frame complete (median)"),
+           tFrame.Median(), mFrame.Median(), QStringLiteral("ms"));
+    AddRow(QStringLiteral("Start-up: peak memory (VmHWM) at first paint (median)"), tMem.Median(),
+           mMem.Median(), QStringLiteral("MB"), Goal::RatioAtMost, 1.3);
+
+    // The real executable, for its memory once running (it has no way to
+    // say when it painted): it should match the probe's.
+    const QString real = dir.filePath(QStringLiteral("Tavrin-real/Tavrin"));
+    QDir().mkpath(QFileInfo(real).path());
+    if (CopyExecutable(QString::fromUtf8(TAVRIN_PROGRAM_PATH), real)) {
+        Samples rss;
+        for (int i = 0; i < 3; ++i)
+            rss.Add(RealProgramPeakMb(real, errs, 1500));
+        AddRow(QStringLiteral("Start-up: Tavrin executable, peak RSS after 1.5 s idle, beside the "
+                              "probe's VmHWM"),
+               rss.Median(), tMem.Median(), QStringLiteral("MB"));
+    }
+}
+
+// ---- exchange -----------------------------------------------------------------
+
+struct ExchangeSeries {
+    Samples handler; // the command handler: frame, exchange, Buf2Regs, RefreshSG, log
+    Samples repaint; // the repaint that the event loop does after it
+    Samples floor;   // the plain client
+    Samples floor2;  // the plain client sending count and frame apart, as the program must
+    int failures = 0;
+};
+
+// Runs `iterations` exchanges of the command (after a warm-up), each followed
+// by one of the plain client, interleaved so that a change in the machine's
+// load falls on both alike.
+ExchangeSeries RunExchanges(FormFixture &fx, const std::function<void()> &command, int quantity,
+                            bench::PlainClient &plain, int iterations, bool clearLog) {
+    ExchangeSeries s;
+    const int answer = AnswerBytes(quantity);
+    fx.form->Memo1->ClearLines();
+    QCoreApplication::processEvents();
+
+    uint8_t request[4 + 12];
+    bool haveRequest = false;
+    const int warmup = std::max(20, iterations / 10);
+    for (int i = -warmup; i < iterations; ++i) {
+        if (clearLog)
+            fx.form->Memo1->ClearLines();
+        int64_t t0 = MonotonicNs();
+        command();
+        const double handlerUs = UsSince(t0);
+        t0 = MonotonicNs();
+        QCoreApplication::processEvents();
+        const double repaintUs = UsSince(t0);
+        if (RecCount != answer) {
+            ++s.failures;
+            continue;
+        }
+        if (!haveRequest) {
+            // The same frame as the program's, behind the same count.
+            request[0] = request[1] = request[2] = 0;
+            request[3] = 12;
+            std::copy(SBuf, SBuf + 12, request + 4);
+            haveRequest = true;
+        }
+        // The two floors take turns in going first: the first exchange after
+        // the window's work meets colder caches.
+        bool ok = true;
+        double floorUs = 0, floor2Us = 0;
+        for (int pass = 0; pass < 2; ++pass) {
+            const bool split = (pass == 0) == (i % 2 == 0);
+            t0 = MonotonicNs();
+            ok = plain.Exchange(request, sizeof request, size_t(answer), split ? 4 : 0) && ok;
+            (split ? floor2Us : floorUs) = UsSince(t0);
+        }
+        if (!ok) {
+            ++s.failures;
+            continue;
+        }
+        if (i < 0)
+            continue;
+        s.handler.Add(handlerUs);
+        s.repaint.Add(handlerUs + repaintUs);
+        s.floor.Add(floorUs);
+        s.floor2.Add(floor2Us);
+    }
+    return s;
+}
+
+void ExchangeRows(const QString &name, const ExchangeSeries &s, bool withP99) {
+    AddRow(name + QStringLiteral(", median"), s.handler.Median(), s.floor.Median(),
+           QStringLiteral("µs"), Goal::RatioAtMost, 1.5);
+    if (withP99)
+        AddRow(name + QStringLiteral(", 99th percentile"), s.handler.Percentile(99),
+               s.floor.Percentile(99), QStringLiteral("µs"), Goal::RatioAtMost, 1.5);
+    if (s.failures)
+        g_notes << QStringLiteral("%1: %2 exchanges failed or came back short")
+                       .arg(name)
+                       .arg(s.failures);
+}
+
+void BenchExchangeAndGrid(int iterations) {
+    testsupport::SimProcess simForm, simFloor;
+    if (!simForm.Start() || !simFloor.Start()) {
+        g_notes << QStringLiteral("exchange: tavrin-sim did not start: %1 %2")
+                       .arg(simForm.Diagnostics(), simFloor.Diagnostics());
+        return;
+    }
+    FormFixture fx;
+    fx.Open();
+    fx.form->show();
+    if (!QTest::qWaitForWindowExposed(fx.form.get(), 5000))
+        g_notes << QStringLiteral("the window was not exposed within 5 s");
+    if (!fx.Connect(simForm.Port())) {
+        g_notes << QStringLiteral("exchange: the window could not connect to tavrin-sim");
+        return;
+    }
+    bench::PlainClient plain;
+    if (!plain.Connect(simFloor.Port())) {
+        g_notes << QStringLiteral("exchange: the plain client could not connect to tavrin-sim");
+        return;
+    }
+    TMainForm *f = fx.form.get();
+    const auto readAll = [f] { f->btnReadAllRegsClick(f->btnReadAllRegs); };
+    f->edRRStart->SetValue(40001);
+    f->edRRNums->SetValue(6);
+    const auto readSix = [f] { f->btnSendRRClick(f->btnSendRR); };
+
+    const ExchangeSeries all = RunExchanges(fx, readAll, 255, plain, iterations, false);
+    ExchangeRows(QStringLiteral("Read all (255 registers), log growing"), all, true);
+    const ExchangeSeries six = RunExchanges(fx, readSix, 6, plain, iterations, false);
+    ExchangeRows(QStringLiteral("Read range (6 registers), log growing"), six, true);
+    const ExchangeSeries allClear = RunExchanges(fx, readAll, 255, plain, iterations, true);
+    ExchangeRows(QStringLiteral("Read all, log cleared before each"), allClear, false);
+    const ExchangeSeries sixClear = RunExchanges(fx, readSix, 6, plain, iterations, true);
+    ExchangeRows(QStringLiteral("Read range 6, log cleared before each"), sixClear, false);
+    AddRow(QStringLiteral("Read all incl. the repaint after it, log growing, median"),
+           all.repaint.Median(), all.floor.Median(), QStringLiteral("µs"));
+    AddRow(QStringLiteral("Floor with count and frame as two sends (read all), median"),
+           all.floor2.Median(), all.floor.Median(), QStringLiteral("µs"));
+
+    // The exchange alone: SendByTCP with the read-all frame, no Buf2Regs,
+    // redraw or answer line.
+    {
+        f->btnReadAllRegsClick(f->btnReadAllRegs); // leaves its frame in SBuf
+        uint8_t frame[12];
+        std::copy(SBuf, SBuf + 12, frame);
+        uint8_t request[16] = {0, 0, 0, 12};
+        std::copy(frame, frame + 12, request + 4);
+        f->Memo1->ClearLines();
+        Samples alone, floor;
+        int failures = 0;
+        for (int i = -50; i < iterations; ++i) {
+            std::copy(frame, frame + 12, SBuf);
+            SendCount = 12;
+            RecCount = -1;
+            int64_t t0 = MonotonicNs();
+            const bool ok = f->SendByTCP();
+            const double us = UsSince(t0);
+            QCoreApplication::processEvents();
+            t0 = MonotonicNs();
+            const bool floorOk = plain.Exchange(request, sizeof request, size_t(AnswerBytes(255)));
+            const double floorUs = UsSince(t0);
+            if (!ok || !floorOk || RecCount != AnswerBytes(255)) {
+                ++failures;
+                continue;
+            }
+            if (i >= 0)
+                alone.Add(us), floor.Add(floorUs);
+        }
+        AddRow(QStringLiteral("SendByTCP alone, read-all frame, median"), alone.Median(),
+               floor.Median(), QStringLiteral("µs"));
+        if (failures)
+            g_notes << QStringLiteral("SendByTCP alone: %1 exchanges failed").arg(failures);
+    }
+
+    // ---- the traffic log: one read-all answer line, the log growing.
+    {
+        f->Memo1->ClearLines();
+        const QString line = QStringLiteral("Receive: ") +
+                             logic::HexRendering(RBuf, AnswerBytes(255)) + QStringLiteral("\r\n");
+        Samples add;
+        for (int i = 0; i < iterations; ++i) {
+            const int64_t t0 = MonotonicNs();
+            f->Memo1->AddLine(line);
+            add.Add(UsSince(t0));
+            QCoreApplication::processEvents();
+        }
+        AddRow(QStringLiteral("Traffic log: one read-all answer line (1557 characters), log "
+                              "growing, median"),
+               add.Median(), NAN, QStringLiteral("µs"));
+    }
+
+    // ---- redraw: every value cell changes, so every row is really redrawn.
+    f->Memo1->ClearLines();
+    Samples refresh, refreshPaint;
+    for (int k = -50; k < iterations; ++k) {
+        for (int i = 0; i < RegsSize; ++i)
+            Regs[i] = uint16_t((k & 0xFF) * 131 + i);
+        Regs[54] = 100; // the whole string: rows 56 to 155
+        for (int i = 55; i < 155; ++i)
+            Regs[i] = uint16_t('A' + (k + i) % 26);
+        int64_t t0 = MonotonicNs();
+        f->RefreshSG();
+        const double us = UsSince(t0);
+        t0 = MonotonicNs();
+        QCoreApplication::processEvents();
+        const double paintUs = UsSince(t0);
+        if (k >= 0) {
+            refresh.Add(us);
+            refreshPaint.Add(us + paintUs);
+        }
+    }
+    AddRow(QStringLiteral("RefreshSG, all 155 rows, window shown, median"),
+           refresh.Median() / 1000.0, NAN, QStringLiteral("ms"), Goal::ValueBelow, 1.0);
+    AddRow(QStringLiteral("RefreshSG incl. the repaint it causes, median"),
+           refreshPaint.Median() / 1000.0, NAN, QStringLiteral("ms"), Goal::ValueBelow, 1.0);
+
+    // ---- repeat job: ticks in a row against a counter that moves once a
+    // second, so most ticks read only and every third to fourth also writes.
+    f->Memo1->ClearLines();
+    f->cbRepeatJob->setChecked(true); // runs cbRepeatJobClick through its signal
+    Samples tickRead, tickWrite, readRef, writeRef;
+    for (int k = -20; k < iterations; ++k) {
+        const bool writes = timCount > 2;
+        int64_t t0 = MonotonicNs();
+        f->Timer1Timer(f->Timer1);
+        const double tickUs = UsSince(t0);
+        QCoreApplication::processEvents();
+        t0 = MonotonicNs();
+        f->ReadRegister(1);
+        const double readUs = UsSince(t0);
+        QCoreApplication::processEvents();
+        double writeUs = NAN;
+        if (writes) {
+            t0 = MonotonicNs();
+            f->WriteRegister(0, 1);
+            writeUs = UsSince(t0);
+            QCoreApplication::processEvents();
+        }
+        if (k < 0)
+            continue;
+        readRef.Add(readUs);
+        (writes ? tickWrite : tickRead).Add(tickUs);
+        if (writes)
+            writeRef.Add(writeUs);
+    }
+    f->cbRepeatJob->setChecked(false);
+    AddRow(QStringLiteral("Repeat-job tick that reads, beside one ReadRegister, median"),
+           tickRead.Median(), readRef.Median(), QStringLiteral("µs"), Goal::RatioAtMost, 1.1);
+    AddRow(QStringLiteral("Repeat-job tick that reads and writes, beside ReadRegister + "
+                          "WriteRegister, median"),
+           tickWrite.Median(), readRef.Median() + writeRef.Median(), QStringLiteral("µs"),
+           Goal::RatioAtMost, 1.1);
+    fx.Close();
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int iterations = EnvInt("TAVRIN_BENCH_ITER", 500);
+    const int starts = EnvInt("TAVRIN_BENCH_STARTS", 10);
+
+    // As the program starts: design fonts, then the style.
+    ui::SetMessageBoxHook(
+        [](const ui::BoxRequest &r) { g_notes << QStringLiteral("message box: %1").arg(r.text); });
+    EnsureDesignFonts();
+    SelectStyleOrWarn(QStringLiteral("Onyx Blue"));
+
+    const QStringList parts =
+        qEnvironmentVariable("TAVRIN_BENCH_PARTS", QStringLiteral("startup,exchange")).split(u',');
+    if (parts.contains(QStringLiteral("startup")))
+        BenchStartup(starts);
+    if (parts.contains(QStringLiteral("exchange")))
+        BenchExchangeAndGrid(iterations);
+    PrintTable(iterations, starts);
+    return 0;
+}
