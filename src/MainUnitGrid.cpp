@@ -26,29 +26,33 @@ void TMainForm::Init_SG()
 void TMainForm::RefreshSG()
 {
     Init_SG();
-    for (int row = 1; row <= LastRow; ++row)
-        sg->SetCell(ValueCol, row, QString());
-    for (int row = 1; row <= 41; ++row) {
+    // Every value cell gets its final text in one write (empty where nothing
+    // is shown), so an unchanged row costs no repaint.
+    for (int row = 1; row <= 55; ++row) {
+        QString text;
         if (row == 24)
-            sg->SetCell(ValueCol, row, logic::VersionText(Regs[logic::VersionIndex]));
-        else
-            sg->SetCell(ValueCol, row, QString::number(Regs[row - 1]));
+            text = logic::VersionText(Regs[logic::VersionIndex]);
+        else if (row <= 41 || row >= 51)
+            text = QString::number(Regs[row - 1]);
+        // Rows 42 to 50 are unassigned and stay empty.
+        sg->SetCell(ValueCol, row, text);
     }
-    // Rows 42 to 50 are unassigned and stay empty.
-    for (int row = 51; row <= 55; ++row)
-        sg->SetCell(ValueCol, row, QString::number(Regs[row - 1]));
+    // The length row shows what the device sent; the image keeps at most 100.
     if (Regs[logic::TextLength] > logic::MaxTextLength)
         Regs[logic::TextLength] = logic::MaxTextLength;
-    for (int i = 0; i <= Regs[logic::TextLength]; ++i) {
-        const int row = 56 + i;
-        if (row > LastRow)
-            break; // index 155 has no row
-        sg->SetCell(ValueCol, row, QString(QChar(char16_t(Regs[logic::TextStart + i]))));
-    }
+    const int lastCharRow = 56 + Regs[logic::TextLength];
+    for (int row = 56; row <= LastRow; ++row)
+        sg->SetCell(ValueCol, row,
+                    row <= lastCharRow ? QString(QChar(char16_t(Regs[row - 1]))) : QString());
     CreateTextFromRegs();
 }
 
-void TMainForm::CreateTextFromRegs() { edText->setText(logic::TextFromRegs(Regs)); }
+void TMainForm::CreateTextFromRegs()
+{
+    const QString text = logic::TextFromRegs(Regs);
+    if (edText->text() != text)
+        edText->setText(text);
+}
 
 void TMainForm::sgSelectCell(QObject *, int32_t, int32_t ARow, bool &) { SelRow = ARow; }
 

@@ -219,13 +219,19 @@ void TStringGrid::SetCell(int col, int row, const QString &text) {
         if (!IsCell(col, row))
             return;
     }
-    m_cells[Index(col, row)] = text;
-    m_layouts[Index(col, row)].room = -1;
+    // Redraws rewrite every cell; only a changed one needs a new layout and
+    // a repaint. An open editor reloads either way.
+    const bool changed = m_cells[Index(col, row)] != text;
+    if (changed) {
+        m_cells[Index(col, row)] = text;
+        m_layouts[Index(col, row)].room = -1;
+    }
     if (m_editing && col == m_editCol && row == m_editRow) {
         m_editor->setText(text);
         m_editor->selectAll();
     }
-    UpdateCell(col, row);
+    if (changed)
+        UpdateCell(col, row);
 }
 
 bool TStringGrid::EditorOpen() const {
