@@ -204,8 +204,12 @@ TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {
         if (!utf8.hasError()) {
             m_encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
         } else {
+            // A BOM in front of bytes that are not UTF-8 (a file edited by
+            // hand in another code page) is kept as it stands, not read as
+            // characters of the first section's name.
             m_encoding = Encoding::Windows1250;
-            text = DecodeWindows1250(bytes);
+            m_leadingBom = bom;
+            text = DecodeWindows1250(bom ? bytes.mid(3) : bytes);
         }
     }
 
@@ -317,7 +321,7 @@ void TIniFile::UpdateFile() {
         bytes = QByteArray(Utf16LeBom, 2) + EncodeUtf16Le(text);
         break;
     case Encoding::Windows1250:
-        bytes = EncodeWindows1250(text);
+        bytes = (m_leadingBom ? QByteArray(Utf8Bom) : QByteArray()) + EncodeWindows1250(text);
         break;
     }
 

@@ -7,7 +7,8 @@
 // compared ignoring letter case and their spelling in the file is never
 // rewritten. The file keeps the encoding it was found in: UTF-16LE when it
 // begins with that BOM, UTF-8 (with or without BOM) when it is valid UTF-8,
-// Windows-1250 otherwise; a new file is UTF-8 without BOM.
+// Windows-1250 otherwise (a UTF-8 BOM in front of such a file is kept); a new
+// file is UTF-8 without BOM.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -71,6 +72,7 @@ private:
     QString m_fileName;
     Encoding m_encoding = Encoding::Utf8;
     QStringList m_lines;
+    bool m_leadingBom = false; // Windows-1250 file that starts with a UTF-8 BOM
     bool m_readFailed = false; // exists but could not be read: never overwrite it
     bool m_dirty = false;
 };

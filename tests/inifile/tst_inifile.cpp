@@ -374,6 +374,12 @@ private slots:
             << QByteArray("[LAN]\r\nip=" + Polish1250 + "\r\n[X]\r\ny=1\r\n")
             << int(Encoding::Windows1250)
             << QByteArray("[LAN]\r\nip=" + Polish1250 + "\r\nt=\xA3\xF3\x64\x9F\r\n[X]\r\ny=1\r\n");
+        // Not UTF-8 after its BOM: the section is still found, the BOM stays.
+        QTest::newRow("Windows-1250 behind a UTF-8 BOM")
+            << QByteArray("\xEF\xBB\xBF[LAN]\r\nip=" + Polish1250 + "\r\n[X]\r\ny=1\r\n")
+            << int(Encoding::Windows1250)
+            << QByteArray("\xEF\xBB\xBF[LAN]\r\nip=" + Polish1250 +
+                          "\r\nt=\xA3\xF3\x64\x9F\r\n[X]\r\ny=1\r\n");
     }
 
     void encoding() {
