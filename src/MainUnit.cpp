@@ -59,6 +59,11 @@ QFont DesignFont()
                    QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(11); // 8 pt at 96 dpi
+    // Plain glyph advances, as classic desktop controls draw Latin text:
+    // no kerning, no shaping (which is most of the cost of every field's
+    // text layout, and every exchange rewrites a field and a label).
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    f.setKerning(false);
     return f;
 }
 
@@ -69,6 +74,10 @@ QFont LogFont()
                    QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")});
     f.setStyleHint(QFont::Monospace);
     f.setPixelSize(11);
+    // The log is hex and plain messages: a monospace font needs no shaping,
+    // which was most of the cost of laying out a long answer line.
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    f.setKerning(false);
     return f;
 }
 

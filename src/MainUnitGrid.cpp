@@ -17,10 +17,21 @@ void TMainForm::Init_SG()
     sg->SetCell(0, 0, QStringLiteral("L.p."));
     sg->SetCell(1, 0, QStringLiteral("Funkcja"));
     sg->SetCell(2, 0, QStringLiteral("Warto\u015B\u0107"));
+    // Every redraw rewrites the map; its texts are made once.
+    struct Map {
+        QStringList names, numbers;
+        Map() {
+            for (int row = 1; row <= LastRow; ++row) {
+                names << logic::RegisterName(row);
+                numbers << QString::number(40000 + row);
+            }
+        }
+    };
+    static const Map map;
     for (int row = 1; row <= LastRow; ++row)
-        sg->SetCell(1, row, logic::RegisterName(row));
+        sg->SetCell(1, row, map.names[row - 1]);
     for (int row = 1; row <= LastRow; ++row)
-        sg->SetCell(0, row, QString::number(40000 + row));
+        sg->SetCell(0, row, map.numbers[row - 1]);
 }
 
 void TMainForm::RefreshSG()
