@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -279,8 +281,17 @@ TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent)
     // moving its pixels in the window's image at once (about 50 us for this
     // size, per line); a transparent one only marks the area for the next
     // paint, which happens once however many lines an exchange adds. The
-    // background is then the frame's, which shows through.
+    // background is painted by paintEvent instead.
     viewport()->setAutoFillBackground(false);
+}
+
+void TMemo::paintEvent(QPaintEvent *event)
+{
+    {
+        QPainter painter(viewport());
+        painter.fillRect(event->rect(), viewport()->palette().brush(QPalette::Base));
+    }
+    QPlainTextEdit::paintEvent(event);
 }
 
 void TMemo::AddLine(const QString &line)

@@ -101,6 +101,9 @@ public:
     void AddLine(const QString &line);
     void ClearLines() { clear(); }
     QStringList Lines() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 } // namespace ui

@@ -246,6 +246,23 @@ private slots:
         QVERIFY(bar->maximum() > 0);
         QCOMPARE(bar->value(), bar->maximum());
     }
+
+    // The log's background is its base colour in any look, also where no
+    // style sheet paints it (the standard look after an unknown style).
+    void memoBackgroundIsBase()
+    {
+        ui::TMemo m;
+        QPalette pal = m.palette();
+        pal.setColor(QPalette::Base, QColor(0x12, 0x34, 0x56));
+        pal.setColor(QPalette::Window, QColor(0xEE, 0xEE, 0xEE));
+        m.setPalette(pal);
+        m.resize(300, 200);
+        m.AddLine(QStringLiteral("line"));
+        m.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m));
+        const QImage shot = m.grab().toImage();
+        QCOMPARE(shot.pixelColor(150, 150), QColor(0x12, 0x34, 0x56));
+    }
 };
 
 QTEST_MAIN(TestWidgets)
