@@ -2,8 +2,7 @@
 
 namespace logic {
 
-QString HexRendering(const uint8_t *bytes, int count)
-{
+QString HexRendering(const uint8_t *bytes, int count) {
     static const char digits[] = "0123456789ABCDEF";
     QString s;
     if (count <= 0)
@@ -18,15 +17,13 @@ QString HexRendering(const uint8_t *bytes, int count)
     return s;
 }
 
-QString HexLabelText(int32_t value, int minDigits)
-{
+QString HexLabelText(int32_t value, int minDigits) {
     return QStringLiteral("0x") +
            QString::number(uint32_t(value), 16).toUpper().rightJustified(minDigits, u'0');
 }
 
 void PutHeader(uint8_t *frame, int32_t transactionId, int32_t protocolId, int32_t nodeId,
-               int32_t sendCount)
-{
+               int32_t sendCount) {
     const uint32_t length = uint32_t(sendCount) - 6u;
     frame[0] = uint8_t(uint32_t(transactionId) >> 8);
     frame[1] = uint8_t(transactionId);
@@ -37,8 +34,8 @@ void PutHeader(uint8_t *frame, int32_t transactionId, int32_t protocolId, int32_
     frame[6] = uint8_t(nodeId);
 }
 
-QString RegisterName(int row)
-{
+QString RegisterName(int row) {
+    // clang-format off
     static const char16_t *const names[55] = {
         u"Triger Start/Stop",
         u"Licznik",
@@ -65,6 +62,7 @@ QString RegisterName(int row)
         u"Kolor stringu",
         u"D\u0142ugo\u015B\u0107 stringu",
     };
+    // clang-format on
     if (row >= 1 && row <= 55)
         return QString::fromUtf16(names[row - 1]);
     if (row >= 56 && row <= 155)
@@ -72,14 +70,12 @@ QString RegisterName(int row)
     return QString();
 }
 
-QString VersionText(uint16_t value)
-{
+QString VersionText(uint16_t value) {
     return QString::number(value / 100) + u'.' +
            QString::number(value % 100).rightJustified(2, u'0');
 }
 
-QString TextFromRegs(const uint16_t *regs)
-{
+QString TextFromRegs(const uint16_t *regs) {
     QString s;
     const int count = regs[TextLength] + 1;
     for (int i = 0; i < count && TextStart + i < 256; ++i) {
@@ -91,13 +87,11 @@ QString TextFromRegs(const uint16_t *regs)
     return s;
 }
 
-QString CharCellText(const QString &value)
-{
+QString CharCellText(const QString &value) {
     return value.size() > 1 ? value.right(1) : value;
 }
 
-bool DigitsOnly(const QString &value)
-{
+bool DigitsOnly(const QString &value) {
     for (QChar c : value)
         if (c < u'0' || c > u'9')
             return false;

@@ -1,9 +1,9 @@
 // Application shell: the window's controls, start-up, close and the caption
 // error display.
 #include "MainUnit.h"
-#include "Logic.h"
 #include "Dispatch.h"
 #include "Edits.h"
+#include "Logic.h"
 #include "StringGrid.h"
 #include "TcpClient.h"
 
@@ -34,8 +34,7 @@ int32_t timlastsameNumber = 0;
 int32_t timsameNumber = 0;
 int32_t timCount = 0;
 
-void ResetModuleState()
-{
+void ResetModuleState() {
     delete idTCPClient;
     idTCPClient = nullptr;
     ProgramPath.clear();
@@ -52,8 +51,7 @@ void ResetModuleState()
 
 namespace {
 
-QFont DesignFont()
-{
+QFont DesignFont() {
     QFont f;
     f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
                    QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
@@ -67,8 +65,7 @@ QFont DesignFont()
     return f;
 }
 
-QFont LogFont()
-{
+QFont LogFont() {
     QFont f;
     f.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
                    QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")});
@@ -88,13 +85,11 @@ class DockLeftFull : public QObject {
 public:
     DockLeftFull(QWidget *child, const QRect &design)
         : QObject(child), m_child(child), m_top(design.top()), m_left(design.left()),
-          m_width(design.width()), m_bottom(779 - design.bottom() - 1)
-    {
+          m_width(design.width()), m_bottom(779 - design.bottom() - 1) {
         child->parentWidget()->installEventFilter(this);
         child->setGeometry(design);
     }
-    bool eventFilter(QObject *, QEvent *e) override
-    {
+    bool eventFilter(QObject *, QEvent *e) override {
         if (e->type() == QEvent::Resize) {
             const int h = m_child->parentWidget()->height() - m_top - m_bottom;
             m_child->setGeometry(m_left, m_top, m_width, qMax(0, h));
@@ -107,15 +102,13 @@ private:
     int m_top, m_left, m_width, m_bottom;
 };
 
-QGroupBox *Group(const QString &caption, QWidget *parent, int x, int y, int w, int h)
-{
+QGroupBox *Group(const QString &caption, QWidget *parent, int x, int y, int w, int h) {
     auto *g = new QGroupBox(caption, parent);
     g->setGeometry(x, y, w, h);
     return g;
 }
 
-QPushButton *Button(const QString &caption, QWidget *parent, int x, int y, int w, int h)
-{
+QPushButton *Button(const QString &caption, QWidget *parent, int x, int y, int w, int h) {
     auto *b = new QPushButton(caption, parent);
     b->setGeometry(x, y, w, h);
     b->setAutoDefault(false);
@@ -123,8 +116,7 @@ QPushButton *Button(const QString &caption, QWidget *parent, int x, int y, int w
 }
 
 ui::TSpinEdit *Spin(const QString &caption, QWidget *parent, int x, int y, int w, int h,
-                    int32_t value, int32_t lo, int32_t hi, int limit)
-{
+                    int32_t value, int32_t lo, int32_t hi, int limit) {
     auto *s = new ui::TSpinEdit(parent);
     s->setGeometry(x, y, w, h);
     s->SetRange(lo, hi);
@@ -134,8 +126,7 @@ ui::TSpinEdit *Spin(const QString &caption, QWidget *parent, int x, int y, int w
     return s;
 }
 
-QLabel *Label(const QString &text, QWidget *parent, int x, int y)
-{
+QLabel *Label(const QString &text, QWidget *parent, int x, int y) {
     auto *l = new QLabel(text, parent);
     l->move(x, y);
     l->adjustSize();
@@ -145,8 +136,7 @@ QLabel *Label(const QString &text, QWidget *parent, int x, int y)
 } // namespace
 
 TMainForm::TMainForm(QWidget *parent, const QString &programPath)
-    : QMainWindow(parent), m_programPathOverride(programPath)
-{
+    : QMainWindow(parent), m_programPathOverride(programPath) {
     MainForm = this;
     // Errors before the caption display is installed go to the standard box.
     ui::SetErrorHandler(nullptr);
@@ -156,8 +146,7 @@ TMainForm::TMainForm(QWidget *parent, const QString &programPath)
     Timer1->start();
 }
 
-TMainForm::~TMainForm()
-{
+TMainForm::~TMainForm() {
     if (MainForm == this) {
         ui::SetErrorHandler(nullptr);
         MainForm = nullptr;
@@ -167,8 +156,7 @@ TMainForm::~TMainForm()
     idTCPClient = nullptr;
 }
 
-void TMainForm::CreateControls()
-{
+void TMainForm::CreateControls() {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tavrin V1.04"));
     // Also the application font: a style sheet does not reliably pass a
@@ -218,15 +206,18 @@ void TMainForm::CreateControls()
     btnConnect = Button(QStringLiteral("Connect"), gbClient, 42, 70, 119, 25);
     btnDisconnect = Button(QStringLiteral("Disconnect"), gbClient, 42, 98, 119, 25);
 
-    gbReadRegs = Group(QStringLiteral("Read range registers (func 3)"), PanelTop, 191, 90, 176, 134);
-    edRRStart = Spin(QStringLiteral("Start Adr:"), gbReadRegs, 80, 19, 89, 22, 40001, 40001, 40255, 5);
+    gbReadRegs =
+        Group(QStringLiteral("Read range registers (func 3)"), PanelTop, 191, 90, 176, 134);
+    edRRStart =
+        Spin(QStringLiteral("Start Adr:"), gbReadRegs, 80, 19, 89, 22, 40001, 40001, 40255, 5);
     edRRNums = Spin(QStringLiteral("Num. of point:"), gbReadRegs, 80, 47, 89, 22, 6, 1, 255, 5);
     btnSendRR = Button(QStringLiteral("Read range registers (f3)"), gbReadRegs, 3, 75, 164, 25);
     btnWriteRangeRegs =
         Button(QStringLiteral("Write range registers (f16)"), gbReadRegs, 3, 101, 164, 25);
 
     btnRestartSend = Button(QStringLiteral("Send restart (func 6)"), PanelTop, 530, 196, 155, 25);
-    btnReadAllRegs = Button(QStringLiteral("Read all registers (func 3)"), PanelTop, 369, 196, 160, 25);
+    btnReadAllRegs =
+        Button(QStringLiteral("Read all registers (func 3)"), PanelTop, 369, 196, 160, 25);
 
     gbText = Group(QStringLiteral("Text (func 16)"), PanelTop, 191, 4, 494, 83);
     edText = new ui::TLimitEdit(gbText);
@@ -260,35 +251,69 @@ void TMainForm::CreateControls()
     Timer1->setInterval(3000);
 
     // Object names follow the design names (style sheet, tests, tools).
-    const std::pair<QObject *, const char *> names[] = {
-        {GroupBox1, "GroupBox1"}, {sg, "sg"}, {gbClient, "gbClient"}, {edIP, "edIP"},
-        {sePort, "sePort"}, {gbReadRegs, "gbReadRegs"}, {edRRStart, "edRRStart"},
-        {edRRNums, "edRRNums"}, {btnSendRR, "btnSendRR"}, {btnRestartSend, "btnRestartSend"},
-        {pmSendOneReg, "pmSendOneReg"}, {pmSendRegister, "pmSendRegister"},
-        {btnReadAllRegs, "btnReadAllRegs"}, {btnWriteRangeRegs, "btnWriteRangeRegs"},
-        {gbText, "gbText"}, {edText, "edText"}, {BitBtn1, "BitBtn1"}, {gbModbus, "gbModbus"},
-        {seTransactionID, "seTransactionID"}, {seProtocolID, "seProtocolID"},
-        {seNodeID, "seNodeID"}, {lTID, "lTID"}, {lPID, "lPID"}, {lNode, "lNode"},
-        {btnConnect, "btnConnect"}, {btnDisconnect, "btnDisconnect"}, {gbFunc, "gbFunc"},
-        {cbRepeatJob, "cbRepeatJob"}, {Timer1, "Timer1"}, {btnRead, "btnRead"},
-        {btnWrite, "btnWrite"}, {labrj, "labrj"}};
+    const std::pair<QObject *, const char *> names[] = {{GroupBox1, "GroupBox1"},
+                                                        {sg, "sg"},
+                                                        {gbClient, "gbClient"},
+                                                        {edIP, "edIP"},
+                                                        {sePort, "sePort"},
+                                                        {gbReadRegs, "gbReadRegs"},
+                                                        {edRRStart, "edRRStart"},
+                                                        {edRRNums, "edRRNums"},
+                                                        {btnSendRR, "btnSendRR"},
+                                                        {btnRestartSend, "btnRestartSend"},
+                                                        {pmSendOneReg, "pmSendOneReg"},
+                                                        {pmSendRegister, "pmSendRegister"},
+                                                        {btnReadAllRegs, "btnReadAllRegs"},
+                                                        {btnWriteRangeRegs, "btnWriteRangeRegs"},
+                                                        {gbText, "gbText"},
+                                                        {edText, "edText"},
+                                                        {BitBtn1, "BitBtn1"},
+                                                        {gbModbus, "gbModbus"},
+                                                        {seTransactionID, "seTransactionID"},
+                                                        {seProtocolID, "seProtocolID"},
+                                                        {seNodeID, "seNodeID"},
+                                                        {lTID, "lTID"},
+                                                        {lPID, "lPID"},
+                                                        {lNode, "lNode"},
+                                                        {btnConnect, "btnConnect"},
+                                                        {btnDisconnect, "btnDisconnect"},
+                                                        {gbFunc, "gbFunc"},
+                                                        {cbRepeatJob, "cbRepeatJob"},
+                                                        {Timer1, "Timer1"},
+                                                        {btnRead, "btnRead"},
+                                                        {btnWrite, "btnWrite"},
+                                                        {labrj, "labrj"}};
     for (const auto &[object, name] : names)
         object->setObjectName(QLatin1String(name));
 
-    QWidget *const order[] = {sg, Memo1, edIP, sePort, btnConnect, btnDisconnect, edRRStart,
-                              edRRNums, btnSendRR, btnWriteRangeRegs, btnRestartSend,
-                              btnReadAllRegs, edText, BitBtn1, seTransactionID, seProtocolID,
-                              seNodeID, cbRepeatJob};
+    QWidget *const order[] = {sg,
+                              Memo1,
+                              edIP,
+                              sePort,
+                              btnConnect,
+                              btnDisconnect,
+                              edRRStart,
+                              edRRNums,
+                              btnSendRR,
+                              btnWriteRangeRegs,
+                              btnRestartSend,
+                              btnReadAllRegs,
+                              edText,
+                              BitBtn1,
+                              seTransactionID,
+                              seProtocolID,
+                              seNodeID,
+                              cbRepeatJob};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
     resize(983, 779);
 }
 
-void TMainForm::WireEvents()
-{
+void TMainForm::WireEvents() {
     const auto click = [this](QPushButton *b, void (TMainForm::*handler)(QObject *)) {
-        connect(b, &QPushButton::clicked, this, ui::Guarded([this, b, handler] { (this->*handler)(b); }));
+        connect(b, &QPushButton::clicked, this,
+                ui::Guarded([this, b, handler] { (this->*handler)(b); }));
     };
     click(btnConnect, &TMainForm::btnConnectClick);
     click(btnDisconnect, &TMainForm::btnDisconnectClick);
@@ -301,7 +326,8 @@ void TMainForm::WireEvents()
     click(btnWrite, &TMainForm::btnWriteClick);
 
     const auto change = [this](ui::TSpinEdit *s, void (TMainForm::*handler)(QObject *)) {
-        connect(s, &ui::TSpinEdit::Changed, this, ui::Guarded([this, s, handler] { (this->*handler)(s); }));
+        connect(s, &ui::TSpinEdit::Changed, this,
+                ui::Guarded([this, s, handler] { (this->*handler)(s); }));
     };
     change(seNodeID, &TMainForm::seNodeIDChange);
     change(seProtocolID, &TMainForm::seProtocolIDChange);
@@ -319,17 +345,14 @@ void TMainForm::WireEvents()
         [this](int col, int row, const QString &text) { sgSetEditText(sg, col, row, text); });
 }
 
-static void SetHexLabel(QLabel *label, int32_t value, int digits)
-{
+static void SetHexLabel(QLabel *label, int32_t value, int digits) {
     label->setText(logic::HexLabelText(value, digits));
     label->adjustSize();
 }
 
-void TMainForm::FormCreate(QObject *)
-{
-    ProgramPath = m_programPathOverride.isEmpty()
-                      ? QCoreApplication::applicationDirPath() + u'/'
-                      : m_programPathOverride;
+void TMainForm::FormCreate(QObject *) {
+    ProgramPath = m_programPathOverride.isEmpty() ? QCoreApplication::applicationDirPath() + u'/'
+                                                  : m_programPathOverride;
     LoadIni(QStringLiteral("Tavrin.ini"));
     myCaption = windowTitle();
     SetHexLabel(lNode, seNodeID->Value(), 2);
@@ -342,8 +365,7 @@ void TMainForm::FormCreate(QObject *)
     MyAppExceptionCreate(this);
 }
 
-void TMainForm::FormClose(QObject *, CloseAction &)
-{
+void TMainForm::FormClose(QObject *, CloseAction &) {
     if (ClientConnected()) {
         delete idTCPClient;
         // A close that fails to save leaves the window usable: it gets a
@@ -353,8 +375,7 @@ void TMainForm::FormClose(QObject *, CloseAction &)
     SaveIni(QStringLiteral("Tavrin.ini"));
 }
 
-void TMainForm::closeEvent(QCloseEvent *event)
-{
+void TMainForm::closeEvent(QCloseEvent *event) {
     CloseAction action = CloseAction::Close;
     const bool ok = ui::Dispatch([&] { FormClose(this, action); });
     if (ok && action == CloseAction::Close)
@@ -363,21 +384,22 @@ void TMainForm::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
-void TMainForm::MyAppExceptionCreate(QObject *)
-{
+void TMainForm::MyAppExceptionCreate(QObject *) {
     ui::SetErrorHandler([this](const QString &message) { MyAppException(this, message); });
 }
 
-void TMainForm::MyAppException(QObject *, const QString &message)
-{
+void TMainForm::MyAppException(QObject *, const QString &message) {
     setWindowTitle(myCaption + QStringLiteral(" B\u0142\u0105d programu nr: ") +
                    QString::number(errorcount) + QStringLiteral(" Tre\u015B\u0107: ") + message);
     ++errorcount;
 }
 
-void TMainForm::seNodeIDChange(QObject *) { SetHexLabel(lNode, seNodeID->Value(), 2); }
-void TMainForm::seProtocolIDChange(QObject *) { SetHexLabel(lPID, seProtocolID->Value(), 4); }
-void TMainForm::seTransactionIDChange(QObject *)
-{
+void TMainForm::seNodeIDChange(QObject *) {
+    SetHexLabel(lNode, seNodeID->Value(), 2);
+}
+void TMainForm::seProtocolIDChange(QObject *) {
+    SetHexLabel(lPID, seProtocolID->Value(), 4);
+}
+void TMainForm::seTransactionIDChange(QObject *) {
     SetHexLabel(lTID, seTransactionID->Value(), 4);
 }

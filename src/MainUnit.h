@@ -39,10 +39,10 @@ class TcpClient;
 class TMainForm;
 
 // ---- module state -----------------------------------------------------------
-constexpr int RegsSize = 256;    // register image, indices 0..255
-constexpr int DeviceRegs = 155;  // indices 0..154 exist on the device
-constexpr int SavedRegs = 156;   // indices 0..155 go to the settings file
-constexpr int BufSize = 1024;    // SBuf and RBuf
+constexpr int RegsSize = 256;   // register image, indices 0..255
+constexpr int DeviceRegs = 155; // indices 0..154 exist on the device
+constexpr int SavedRegs = 156;  // indices 0..155 go to the settings file
+constexpr int BufSize = 1024;   // SBuf and RBuf
 
 extern TMainForm *MainForm;
 extern QString ProgramPath; // executable folder, ends in a separator

@@ -1,8 +1,8 @@
 // Register grid: the register map, the redraw from Regs and in-place editing.
-#include "MainUnit.h"
 #include "Edits.h"
 #include "IntText.h"
 #include "Logic.h"
+#include "MainUnit.h"
 #include "StringGrid.h"
 
 #include <stdexcept>
@@ -12,8 +12,7 @@ constexpr int ValueCol = 2;
 constexpr int LastRow = DeviceRegs; // grid rows 1..155
 } // namespace
 
-void TMainForm::Init_SG()
-{
+void TMainForm::Init_SG() {
     sg->SetCell(0, 0, QStringLiteral("L.p."));
     sg->SetCell(1, 0, QStringLiteral("Funkcja"));
     sg->SetCell(2, 0, QStringLiteral("Warto\u015B\u0107"));
@@ -34,8 +33,7 @@ void TMainForm::Init_SG()
         sg->SetCell(0, row, map.numbers[row - 1]);
 }
 
-void TMainForm::RefreshSG()
-{
+void TMainForm::RefreshSG() {
     Init_SG();
     // Every value cell gets its final text in one write (empty where nothing
     // is shown), so an unchanged row costs no repaint.
@@ -58,17 +56,17 @@ void TMainForm::RefreshSG()
     CreateTextFromRegs();
 }
 
-void TMainForm::CreateTextFromRegs()
-{
+void TMainForm::CreateTextFromRegs() {
     const QString text = logic::TextFromRegs(Regs);
     if (edText->text() != text)
         edText->setText(text);
 }
 
-void TMainForm::sgSelectCell(QObject *, int32_t, int32_t ARow, bool &) { SelRow = ARow; }
+void TMainForm::sgSelectCell(QObject *, int32_t, int32_t ARow, bool &) {
+    SelRow = ARow;
+}
 
-void TMainForm::sgSetEditText(QObject *, int32_t, int32_t ARow, const QString &Value)
-{
+void TMainForm::sgSetEditText(QObject *, int32_t, int32_t ARow, const QString &Value) {
     if (ARow < 1 || ARow > LastRow)
         return;
     const int index = ARow - 1;

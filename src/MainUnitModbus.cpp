@@ -1,7 +1,7 @@
 // Modbus requests: the exchange, the register commands and the text command.
-#include "MainUnit.h"
 #include "Edits.h"
 #include "Logic.h"
+#include "MainUnit.h"
 #include "MessageBox.h"
 #include "TcpClient.h"
 
@@ -17,11 +17,12 @@ constexpr uint8_t FnWriteSingle = 6;
 constexpr uint8_t FnWriteMultiple = 16;
 constexpr uint8_t ExceptionBit = 0x80;
 
-bool IndexInImage(int32_t index) { return index >= 0 && index < RegsSize; }
+bool IndexInImage(int32_t index) {
+    return index >= 0 && index < RegsSize;
+}
 } // namespace
 
-void TMainForm::CompleteExchange(bool copyRegisters)
-{
+void TMainForm::CompleteExchange(bool copyRegisters) {
     const QString hex = logic::HexRendering(RBuf, RecCount);
     if (copyRegisters)
         Buf2Regs(SBuf[9], SBuf[11]); // start and quantity of this request
@@ -30,8 +31,7 @@ void TMainForm::CompleteExchange(bool copyRegisters)
 }
 
 // Bytes 0..11 of a function 3 or 6 frame.
-static void PutShortFrame(TMainForm *f, uint8_t function, int32_t index, int32_t hi, int32_t lo)
-{
+static void PutShortFrame(TMainForm *f, uint8_t function, int32_t index, int32_t hi, int32_t lo) {
     SendCount = logic::FrameFixed;
     logic::PutHeader(SBuf, f->seTransactionID->Value(), f->seProtocolID->Value(),
                      f->seNodeID->Value(), SendCount);
@@ -42,8 +42,7 @@ static void PutShortFrame(TMainForm *f, uint8_t function, int32_t index, int32_t
     SBuf[11] = uint8_t(lo);
 }
 
-bool TMainForm::SendByTCP()
-{
+bool TMainForm::SendByTCP() {
     if (!ClientConnected()) {
         ui::ShowMessage(QStringLiteral("Tavrin nie jest po\u0142\u0105czony (not connected)"));
         return false;
@@ -75,31 +74,29 @@ bool TMainForm::SendByTCP()
     return result;
 }
 
-void TMainForm::Buf2Regs(int32_t s, int32_t c)
-{
+void TMainForm::Buf2Regs(int32_t s, int32_t c) {
     if (c <= 0 || !IndexInImage(s))
         return;
     // An exception answer carries no register values.
     if (RecCount > 7 && (RBuf[7] & ExceptionBit))
         return;
     // Only registers this answer brought in full, and only inside the image.
-    const int32_t brought = RecCount > logic::AnswerDataAt ? (RecCount - logic::AnswerDataAt) / 2 : 0;
+    const int32_t brought =
+        RecCount > logic::AnswerDataAt ? (RecCount - logic::AnswerDataAt) / 2 : 0;
     const int32_t n = std::min({c, brought, RegsSize - s});
     for (int32_t k = 0; k < n; ++k)
         Regs[s + k] = uint16_t(RBuf[logic::AnswerDataAt + 2 * k] << 8 |
                                RBuf[logic::AnswerDataAt + 2 * k + 1]);
 }
 
-void TMainForm::ReadRangeRegisters(int32_t adr, int32_t count)
-{
+void TMainForm::ReadRangeRegisters(int32_t adr, int32_t count) {
     PutShortFrame(this, FnReadHolding, adr, 0, count);
     RecCount = -1;
     if (SendByTCP())
         CompleteExchange(true);
 }
 
-uint16_t TMainForm::ReadRegister(int32_t number)
-{
+uint16_t TMainForm::ReadRegister(int32_t number) {
     if (!IndexInImage(number))
         return 0;
     // Without a connection: the image's value, as after an unanswered read.
@@ -109,8 +106,7 @@ uint16_t TMainForm::ReadRegister(int32_t number)
     return Regs[number];
 }
 
-void TMainForm::WriteRegister(int32_t number, int32_t value)
-{
+void TMainForm::WriteRegister(int32_t number, int32_t value) {
     if (!IndexInImage(number) || !ClientConnected())
         return;
     Regs[number] = uint16_t(value);
@@ -120,13 +116,14 @@ void TMainForm::WriteRegister(int32_t number, int32_t value)
         CompleteExchange(false);
 }
 
-void TMainForm::btnReadAllRegsClick(QObject *) { ReadRangeRegisters(0, MaxQuantity); }
+void TMainForm::btnReadAllRegsClick(QObject *) {
+    ReadRangeRegisters(0, MaxQuantity);
+}
 
 // The range of the read/write range fields, kept inside the image: a start
 // below 40001 or above 40256, or fewer than one register, is refused; a count
 // running past index 255 (or above 255) is cut.
-static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count)
-{
+static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count) {
     first = int32_t(int64_t(f->edRRStart->Value()) - 40001);
     const int32_t wanted = f->edRRNums->Value();
     if (!IndexInImage(first) || wanted < 1) {
@@ -137,15 +134,13 @@ static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count)
     return true;
 }
 
-void TMainForm::btnSendRRClick(QObject *)
-{
+void TMainForm::btnSendRRClick(QObject *) {
     int32_t first = 0, count = 0;
     if (RangeFromFields(this, first, count))
         ReadRangeRegisters(first, count);
 }
 
-void TMainForm::btnWriteRangeRegsClick(QObject *)
-{
+void TMainForm::btnWriteRangeRegsClick(QObject *) {
     int32_t k = 0, n = 0;
     if (!RangeFromFields(this, k, n))
         return;
@@ -167,8 +162,7 @@ void TMainForm::btnWriteRangeRegsClick(QObject *)
         CompleteExchange(false);
 }
 
-void TMainForm::pmSendRegisterClick(QObject *)
-{
+void TMainForm::pmSendRegisterClick(QObject *) {
     const int32_t index = SelRow - 1;
     if (!IndexInImage(index))
         return;
@@ -178,18 +172,20 @@ void TMainForm::pmSendRegisterClick(QObject *)
         CompleteExchange(false);
 }
 
-void TMainForm::btnRestartSendClick(QObject *) { WriteRegister(38, 85); }
+void TMainForm::btnRestartSendClick(QObject *) {
+    WriteRegister(38, 85);
+}
 
-void TMainForm::btnReadClick(QObject *)
-{
+void TMainForm::btnReadClick(QObject *) {
     labrj->setText(QStringLiteral("Reg[1]=") + QString::number(ReadRegister(1)));
     labrj->adjustSize();
 }
 
-void TMainForm::btnWriteClick(QObject *) { WriteRegister(1, seNodeID->Value()); }
+void TMainForm::btnWriteClick(QObject *) {
+    WriteRegister(1, seNodeID->Value());
+}
 
-void TMainForm::btnSendClick(QObject *)
-{
+void TMainForm::btnSendClick(QObject *) {
     QString text = edText->text();
     if (text.isEmpty()) {
         const QString message = QStringLiteral("The text can't be empty.");

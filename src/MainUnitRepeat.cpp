@@ -10,15 +10,13 @@ constexpr int CounterIndex = 1; // 40002
 constexpr int TriggerIndex = 0; // 40001
 constexpr int StallTicks = 2;   // a count above this triggers on the next tick
 
-void SetLabel(QLabel *label, const QString &text)
-{
+void SetLabel(QLabel *label, const QString &text) {
     label->setText(text);
     label->adjustSize();
 }
 } // namespace
 
-void TMainForm::cbRepeatJobClick(QObject *)
-{
+void TMainForm::cbRepeatJobClick(QObject *) {
     if (cbRepeatJob->isChecked()) {
         timlastsameNumber = -1;
         timsameNumber = 1;
@@ -29,8 +27,7 @@ void TMainForm::cbRepeatJobClick(QObject *)
         SetLabel(labrj, QStringLiteral("Stop"));
 }
 
-void TMainForm::Timer1Timer(QObject *)
-{
+void TMainForm::Timer1Timer(QObject *) {
     if (!cbRepeatJob->isChecked()) {
         SetLabel(labrj, QStringLiteral("---"));
         return;

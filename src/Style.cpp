@@ -10,8 +10,7 @@
 namespace {
 // Each style is a resource under :/styles whose first line names it:
 // "/* Style: <name> */".
-QString StyleName(const QString &sheet)
-{
+QString StyleName(const QString &sheet) {
     const QString first = sheet.section(u'\n', 0, 0).trimmed();
     const QString open = QStringLiteral("/* Style:");
     if (!first.startsWith(open) || !first.endsWith(QLatin1String("*/")))
@@ -20,8 +19,7 @@ QString StyleName(const QString &sheet)
 }
 } // namespace
 
-bool SelectStyle(const QString &name)
-{
+bool SelectStyle(const QString &name) {
     const QDir dir(QStringLiteral(":/styles"));
     for (const QString &entry : dir.entryList(QDir::Files)) {
         QFile f(dir.filePath(entry));
@@ -39,19 +37,18 @@ bool SelectStyle(const QString &name)
     return false;
 }
 
-void SelectStyleOrWarn(const QString &name)
-{
+void SelectStyleOrWarn(const QString &name) {
     if (SelectStyle(name))
         return;
     ui::ShowBox({ui::ProgramTitle(), QStringLiteral("Style '%1' not found").arg(name),
                  QMessageBox::Critical, QMessageBox::Close});
 }
 
-void EnsureDesignFonts()
-{
+void EnsureDesignFonts() {
     if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
         return;
-    for (const char *path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+    for (const char *path :
+         {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
         if (QFile::exists(QLatin1String(path)))
             QFontDatabase::addApplicationFont(QLatin1String(path));
 }

@@ -4,8 +4,7 @@
 
 #include <QApplication>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     // The main window is the program's only top-level window, and so the one
     // that carries its task bar entry.

@@ -24,8 +24,7 @@ void ReportCurrentException() noexcept;
 
 // Its own template, so that the branch not taken is never compiled (inside
 // the generic lambda below, clang would check a call that takes no arguments).
-template <class Fn, class... Args> void CallWithOrWithoutArgs(const Fn &fn, Args &&...args)
-{
+template <class Fn, class... Args> void CallWithOrWithoutArgs(const Fn &fn, Args &&...args) {
     if constexpr (std::is_invocable_v<const Fn &, Args...>)
         fn(std::forward<Args>(args)...);
     else
@@ -36,15 +35,13 @@ template <class Fn, class... Args> void CallWithOrWithoutArgs(const Fn &fn, Args
 // Wraps a handler so that it can be connected to a signal or stored as a
 // callback: the returned callable enters the handler through Dispatch. A
 // handler that takes no arguments ignores the signal's.
-template <class Fn> auto Guarded(Fn fn)
-{
+template <class Fn> auto Guarded(Fn fn) {
     return [fn = std::move(fn)](auto &&...args) {
         Dispatch([&] { detail::CallWithOrWithoutArgs(fn, std::forward<decltype(args)>(args)...); });
     };
 }
 
-template <class Fn> bool Dispatch(Fn &&fn) noexcept
-{
+template <class Fn> bool Dispatch(Fn &&fn) noexcept {
     try {
         std::forward<Fn>(fn)();
         return true;

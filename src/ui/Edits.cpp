@@ -21,21 +21,18 @@ namespace ui {
 
 // ---- TLimitEdit -------------------------------------------------------------
 
-TLimitEdit::TLimitEdit(QWidget *parent) : QLineEdit(parent)
-{
+TLimitEdit::TLimitEdit(QWidget *parent) : QLineEdit(parent) {
     // Drops would bypass the typing limit and the filters.
     setAcceptDrops(false);
 }
 
-int TLimitEdit::RoomLeft() const
-{
+int TLimitEdit::RoomLeft() const {
     if (m_limit <= 0)
         return INT_MAX;
     return m_limit - int(text().size() - selectedText().size());
 }
 
-bool TLimitEdit::PasteText(const QString &clip)
-{
+bool TLimitEdit::PasteText(const QString &clip) {
     if (isReadOnly() || clip.isEmpty())
         return true;
     const int room = RoomLeft();
@@ -60,8 +57,7 @@ bool TLimitEdit::PasteText(const QString &clip)
     return true;
 }
 
-void TLimitEdit::keyPressEvent(QKeyEvent *event)
-{
+void TLimitEdit::keyPressEvent(QKeyEvent *event) {
     if (event->matches(QKeySequence::Paste)) {
         PasteText(QApplication::clipboard()->text());
         event->accept();
@@ -87,8 +83,7 @@ void TLimitEdit::keyPressEvent(QKeyEvent *event)
     QLineEdit::keyPressEvent(event);
 }
 
-void TLimitEdit::contextMenuEvent(QContextMenuEvent *event)
-{
+void TLimitEdit::contextMenuEvent(QContextMenuEvent *event) {
     QMenu *menu = createStandardContextMenu();
     for (QAction *action : menu->actions()) {
         if (action->objectName() == QLatin1String("edit-paste")) {
@@ -101,8 +96,7 @@ void TLimitEdit::contextMenuEvent(QContextMenuEvent *event)
     delete menu;
 }
 
-void TLimitEdit::mouseReleaseEvent(QMouseEvent *event)
-{
+void TLimitEdit::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() == Qt::MiddleButton) {
         QClipboard *cb = QApplication::clipboard();
         if (cb->supportsSelection())
@@ -113,8 +107,7 @@ void TLimitEdit::mouseReleaseEvent(QMouseEvent *event)
     QLineEdit::mouseReleaseEvent(event);
 }
 
-void TLimitEdit::inputMethodEvent(QInputMethodEvent *event)
-{
+void TLimitEdit::inputMethodEvent(QInputMethodEvent *event) {
     const QString commit = event->commitString();
     bool ok = RoomLeft() >= commit.size();
     for (QChar c : commit)
@@ -129,8 +122,7 @@ void TLimitEdit::inputMethodEvent(QInputMethodEvent *event)
 
 // ---- TSpinEdit --------------------------------------------------------------
 
-TSpinEdit::TSpinEdit(QWidget *parent) : TLimitEdit(parent)
-{
+TSpinEdit::TSpinEdit(QWidget *parent) : TLimitEdit(parent) {
     auto makeButton = [this](Qt::ArrowType arrow, int32_t delta) {
         auto *b = new QToolButton(this);
         b->setArrowType(arrow);
@@ -149,14 +141,12 @@ TSpinEdit::TSpinEdit(QWidget *parent) : TLimitEdit(parent)
     connect(this, &QLineEdit::textChanged, this, &TSpinEdit::OnTextChanged);
 }
 
-void TSpinEdit::SetRange(int32_t minValue, int32_t maxValue)
-{
+void TSpinEdit::SetRange(int32_t minValue, int32_t maxValue) {
     m_min = minValue;
     m_max = maxValue;
 }
 
-int32_t TSpinEdit::Value() const
-{
+int32_t TSpinEdit::Value() const {
     const QString t = text().trimmed();
     if (t.isEmpty())
         return 0;
@@ -164,52 +154,54 @@ int32_t TSpinEdit::Value() const
     return TryStrToInt(t, v) ? v : m_min;
 }
 
-void TSpinEdit::SetValue(int32_t value)
-{
+void TSpinEdit::SetValue(int32_t value) {
     const QString t = QString::number(value);
     if (t != text())
         setText(t);
 }
 
-void TSpinEdit::StepBy(int32_t delta)
-{
+void TSpinEdit::StepBy(int32_t delta) {
     // Wraps like the 32-bit value it is; no clamping to the design range.
     SetValue(int32_t(uint32_t(Value()) + uint32_t(delta)));
 }
 
-void TSpinEdit::OnTextChanged(const QString &text)
-{
+void TSpinEdit::OnTextChanged(const QString &text) {
     if (text == m_lastText)
         return;
     m_lastText = text;
     emit Changed();
 }
 
-bool TSpinEdit::AcceptTyped(QChar c) const
-{
+bool TSpinEdit::AcceptTyped(QChar c) const {
     return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-';
 }
 
-bool TSpinEdit::AcceptPasted(const QString &text) const
-{
+bool TSpinEdit::AcceptPasted(const QString &text) const {
     bool ok = false;
     QLocale().toDouble(text.trimmed(), &ok);
     return ok;
 }
 
-void TSpinEdit::keyPressEvent(QKeyEvent *event)
-{
+void TSpinEdit::keyPressEvent(QKeyEvent *event) {
     switch (event->key()) {
-    case Qt::Key_Up: StepBy(1); return;
-    case Qt::Key_Down: StepBy(-1); return;
-    case Qt::Key_PageUp: StepBy(10); return;
-    case Qt::Key_PageDown: StepBy(-10); return;
-    default: TLimitEdit::keyPressEvent(event);
+    case Qt::Key_Up:
+        StepBy(1);
+        return;
+    case Qt::Key_Down:
+        StepBy(-1);
+        return;
+    case Qt::Key_PageUp:
+        StepBy(10);
+        return;
+    case Qt::Key_PageDown:
+        StepBy(-10);
+        return;
+    default:
+        TLimitEdit::keyPressEvent(event);
     }
 }
 
-void TSpinEdit::wheelEvent(QWheelEvent *event)
-{
+void TSpinEdit::wheelEvent(QWheelEvent *event) {
     const int dy = event->angleDelta().y();
     if (dy > 0)
         StepBy(1);
@@ -218,8 +210,7 @@ void TSpinEdit::wheelEvent(QWheelEvent *event)
     event->accept();
 }
 
-void TSpinEdit::resizeEvent(QResizeEvent *event)
-{
+void TSpinEdit::resizeEvent(QResizeEvent *event) {
     TLimitEdit::resizeEvent(event);
     const int w = 15;
     const int h = height() - 2;
@@ -232,19 +223,16 @@ void TSpinEdit::resizeEvent(QResizeEvent *event)
 namespace {
 class LabelFollower : public QObject {
 public:
-    LabelFollower(QWidget *field, QLabel *label) : QObject(field), m_field(field), m_label(label)
-    {
+    LabelFollower(QWidget *field, QLabel *label) : QObject(field), m_field(field), m_label(label) {
         field->installEventFilter(this);
         Place();
     }
-    void Place()
-    {
+    void Place() {
         m_label->adjustSize();
         m_label->move(m_field->x() - 4 - m_label->width(),
                       m_field->y() + (m_field->height() - m_label->height()) / 2);
     }
-    bool eventFilter(QObject *, QEvent *e) override
-    {
+    bool eventFilter(QObject *, QEvent *e) override {
         if (e->type() == QEvent::Move || e->type() == QEvent::Resize || e->type() == QEvent::Show)
             Place();
         return false;
@@ -256,8 +244,7 @@ private:
 };
 } // namespace
 
-QLabel *AttachLabel(QWidget *field, const QString &caption)
-{
+QLabel *AttachLabel(QWidget *field, const QString &caption) {
     auto *label = new QLabel(caption, field->parentWidget());
     label->setAutoFillBackground(false);
     label->setAttribute(Qt::WA_TranslucentBackground);
@@ -267,14 +254,11 @@ QLabel *AttachLabel(QWidget *field, const QString &caption)
 }
 
 TLabeledEdit::TLabeledEdit(const QString &caption, QWidget *parent)
-    : TLimitEdit(parent), m_label(AttachLabel(this, caption))
-{
-}
+    : TLimitEdit(parent), m_label(AttachLabel(this, caption)) {}
 
 // ---- TMemo ------------------------------------------------------------------
 
-TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent)
-{
+TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent) {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Each added line scrolls the view. An opaque viewport is scrolled by
@@ -285,8 +269,7 @@ TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent)
     viewport()->setAutoFillBackground(false);
 }
 
-void TMemo::paintEvent(QPaintEvent *event)
-{
+void TMemo::paintEvent(QPaintEvent *event) {
     {
         QPainter painter(viewport());
         painter.fillRect(event->rect(), viewport()->palette().brush(QPalette::Base));
@@ -294,16 +277,14 @@ void TMemo::paintEvent(QPaintEvent *event)
     QPlainTextEdit::paintEvent(event);
 }
 
-void TMemo::AddLine(const QString &line)
-{
+void TMemo::AddLine(const QString &line) {
     QString s = line;
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     appendPlainText(s);
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-QStringList TMemo::Lines() const
-{
+QStringList TMemo::Lines() const {
     const QString all = toPlainText();
     if (all.isEmpty())
         return {};

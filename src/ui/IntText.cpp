@@ -3,18 +3,19 @@
 namespace ui {
 
 namespace {
-int HexDigit(QChar c)
-{
+int HexDigit(QChar c) {
     const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9') return u - '0';
-    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
     return -1;
 }
 } // namespace
 
-bool TryStrToInt(QStringView s, int32_t &value)
-{
+bool TryStrToInt(QStringView s, int32_t &value) {
     qsizetype i = 0;
     const qsizetype n = s.size();
     while (i < n && s[i] == u' ')
@@ -69,8 +70,7 @@ bool TryStrToInt(QStringView s, int32_t &value)
     return true;
 }
 
-int32_t StrToIntDef(QStringView text, int32_t def)
-{
+int32_t StrToIntDef(QStringView text, int32_t def) {
     int32_t v = 0;
     return TryStrToInt(text, v) ? v : def;
 }

@@ -12,10 +12,11 @@ BoxHook g_boxHook;
 ErrorHandler g_errorHandler;
 } // namespace
 
-void SetMessageBoxHook(BoxHook hook) { g_boxHook = std::move(hook); }
+void SetMessageBoxHook(BoxHook hook) {
+    g_boxHook = std::move(hook);
+}
 
-QString ProgramTitle()
-{
+QString ProgramTitle() {
     QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     const qsizetype dot = name.indexOf(u'.');
     if (dot >= 0)
@@ -25,8 +26,7 @@ QString ProgramTitle()
     return name;
 }
 
-void ShowBox(const BoxRequest &request)
-{
+void ShowBox(const BoxRequest &request) {
     if (g_boxHook) {
         g_boxHook(request);
         return;
@@ -35,20 +35,19 @@ void ShowBox(const BoxRequest &request)
     box.exec();
 }
 
-void ShowMessage(const QString &text)
-{
+void ShowMessage(const QString &text) {
     ShowBox({ProgramTitle(), text, QMessageBox::NoIcon, QMessageBox::Ok});
 }
 
-void ShowErrorMessage(const QString &text)
-{
+void ShowErrorMessage(const QString &text) {
     ShowBox({ProgramTitle(), text, QMessageBox::Critical, QMessageBox::Ok});
 }
 
-void SetErrorHandler(ErrorHandler handler) { g_errorHandler = std::move(handler); }
+void SetErrorHandler(ErrorHandler handler) {
+    g_errorHandler = std::move(handler);
+}
 
-void ReportError(const QString &message)
-{
+void ReportError(const QString &message) {
     // The display itself must not throw back into the event loop.
     try {
         if (g_errorHandler)
@@ -60,8 +59,7 @@ void ReportError(const QString &message)
 }
 
 namespace detail {
-void ReportCurrentException() noexcept
-{
+void ReportCurrentException() noexcept {
     try {
         throw;
     } catch (const std::exception &e) {

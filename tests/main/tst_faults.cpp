@@ -13,32 +13,35 @@ class TestFaults : public QObject {
 private slots:
     void cleanup() { f.Close(); }
 
-    void buf2Regs_data()
-    {
+    void buf2Regs_data() {
         QTest::addColumn<QByteArray>("answer"); // what this exchange received
         QTest::addColumn<int>("s");
         QTest::addColumn<int>("c");
         QTest::addColumn<QList<int>>("expected"); // Regs[s..s+2] after the copy
 
         const QByteArray head = QByteArray::fromHex("000100010007010304");
-        QTest::newRow("two registers") << head + QByteArray::fromHex("123400ff") << 10 << 2
-                                       << QList<int>{4660, 255, 7};
+        QTest::newRow("two registers")
+            << head + QByteArray::fromHex("123400ff") << 10 << 2 << QList<int>{4660, 255, 7};
         QTest::newRow("short answer takes only whole registers")
             << head + QByteArray::fromHex("1234AA") << 10 << 2 << QList<int>{4660, 7, 7};
         QTest::newRow("header only") << head << 10 << 2 << QList<int>{7, 7, 7};
         QTest::newRow("one byte") << QByteArray::fromHex("00") << 10 << 2 << QList<int>{7, 7, 7};
-        QTest::newRow("exception answer") << QByteArray::fromHex("000100010003018302") << 10 << 1
-                                          << QList<int>{7, 7, 7};
-        QTest::newRow("exception flag with data") << QByteArray::fromHex("0001000100070183041234") << 10 << 1
-                                                  << QList<int>{7, 7, 7};
-        QTest::newRow("count zero") << head + QByteArray::fromHex("1234") << 10 << 0 << QList<int>{7, 7, 7};
-        QTest::newRow("negative count") << head + QByteArray::fromHex("1234") << 10 << -1 << QList<int>{7, 7, 7};
-        QTest::newRow("start past image") << head + QByteArray::fromHex("1234") << 256 << 1 << QList<int>{};
-        QTest::newRow("negative start") << head + QByteArray::fromHex("1234") << -1 << 1 << QList<int>{};
-        QTest::newRow("cut at index 255") << head + QByteArray::fromHex("11112222") << 255 << 2 << QList<int>{0x1111};
+        QTest::newRow("exception answer")
+            << QByteArray::fromHex("000100010003018302") << 10 << 1 << QList<int>{7, 7, 7};
+        QTest::newRow("exception flag with data")
+            << QByteArray::fromHex("0001000100070183041234") << 10 << 1 << QList<int>{7, 7, 7};
+        QTest::newRow("count zero")
+            << head + QByteArray::fromHex("1234") << 10 << 0 << QList<int>{7, 7, 7};
+        QTest::newRow("negative count")
+            << head + QByteArray::fromHex("1234") << 10 << -1 << QList<int>{7, 7, 7};
+        QTest::newRow("start past image")
+            << head + QByteArray::fromHex("1234") << 256 << 1 << QList<int>{};
+        QTest::newRow("negative start")
+            << head + QByteArray::fromHex("1234") << -1 << 1 << QList<int>{};
+        QTest::newRow("cut at index 255")
+            << head + QByteArray::fromHex("11112222") << 255 << 2 << QList<int>{0x1111};
     }
-    void buf2Regs()
-    {
+    void buf2Regs() {
         QFETCH(QByteArray, answer);
         QFETCH(int, s);
         QFETCH(int, c);
@@ -61,8 +64,7 @@ private slots:
         QCOMPARE(changed, expectChanged);
     }
 
-    void silentDevice()
-    {
+    void silentDevice() {
         testsupport::SimProcess sim;
         QVERIFY2(sim.Start({"--mode", "silent"}), qPrintable(sim.Diagnostics()));
         f.Open();
@@ -77,8 +79,7 @@ private slots:
         QVERIFY(f.boxes.isEmpty());
     }
 
-    void splitAnswer()
-    {
+    void splitAnswer() {
         testsupport::SimProcess sim;
         QVERIFY2(sim.Start({"--mode", "split"}), qPrintable(sim.Diagnostics()));
         f.Open();
@@ -90,14 +91,14 @@ private slots:
         QTest::qWait(2000); // the second part arrives meanwhile
         f.form->btnSendRRClick(nullptr);
         QVERIFY(RecCount >= 21 - first);
-        const QByteArray whole = part1 + QByteArray(reinterpret_cast<const char *>(RBuf), 21 - first);
+        const QByteArray whole =
+            part1 + QByteArray(reinterpret_cast<const char *>(RBuf), 21 - first);
         // The whole first answer: transaction 1, function 3, 12 data bytes.
         QCOMPARE(whole.left(9).toHex(), QByteArray("00010001000f01030c"));
         QCOMPARE(f.form->seTransactionID->Value(), 3);
     }
 
-    void floodKeepsBuffersBounded()
-    {
+    void floodKeepsBuffersBounded() {
         testsupport::SimProcess sim;
         QVERIFY2(sim.Start({"--mode", "flood"}), qPrintable(sim.Diagnostics()));
         f.Open();
@@ -111,8 +112,7 @@ private slots:
         QVERIFY(f.form->Memo1->Lines().size() > 6);
     }
 
-    void exceptionAnswerLeavesImage()
-    {
+    void exceptionAnswerLeavesImage() {
         testsupport::SimProcess sim;
         QVERIFY2(sim.Start({"--mode", "exception"}), qPrintable(sim.Diagnostics()));
         f.Open();
@@ -129,8 +129,7 @@ private slots:
         QVERIFY(f.LastLine().startsWith(QStringLiteral("Receive: ")));
     }
 
-    void oneByteAnswer()
-    {
+    void oneByteAnswer() {
         testsupport::Listener listener;
         f.Open();
         QVERIFY(f.Connect(listener.Port()));

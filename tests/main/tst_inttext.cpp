@@ -9,8 +9,7 @@ class TestIntText : public QObject {
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland)); }
 
-    void rules_data()
-    {
+    void rules_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("value");
@@ -59,8 +58,7 @@ private slots:
         QTest::newRow("tab") << "\t1" << false << 0;
         QTest::newRow("arabic digit") << QString::fromUtf16(u"\u0661") << false << 0;
     }
-    void rules()
-    {
+    void rules() {
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QFETCH(int, value);

@@ -6,8 +6,7 @@
 class TestLogic : public QObject {
     Q_OBJECT
 private slots:
-    void hexLabel_data()
-    {
+    void hexLabel_data() {
         QTest::addColumn<int>("value");
         QTest::addColumn<int>("digits");
         QTest::addColumn<QString>("text");
@@ -22,27 +21,24 @@ private slots:
         QTest::newRow("999") << 999 << 2 << "0x3E7";
         QTest::newRow("min") << int(-2147483647 - 1) << 4 << "0x80000000";
     }
-    void hexLabel()
-    {
+    void hexLabel() {
         QFETCH(int, value);
         QFETCH(int, digits);
         QFETCH(QString, text);
         QCOMPARE(logic::HexLabelText(value, digits), text);
     }
 
-    void hexRendering_data()
-    {
+    void hexRendering_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
         QTest::newRow("empty") << QByteArray() << "";
         QTest::newRow("one") << QByteArray::fromHex("0a") << "0A ";
         QTest::newRow("read all") << QByteArray::fromHex("000100010006010300 0000ff")
                                   << "00 01 00 01 00 06 01 03 00 00 00 FF ";
-        QTest::newRow("all digits") << QByteArray::fromHex("0123456789abcdef")
-                                    << "01 23 45 67 89 AB CD EF ";
+        QTest::newRow("all digits")
+            << QByteArray::fromHex("0123456789abcdef") << "01 23 45 67 89 AB CD EF ";
     }
-    void hexRendering()
-    {
+    void hexRendering() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         const QString s = logic::HexRendering(reinterpret_cast<const uint8_t *>(bytes.constData()),
@@ -51,22 +47,23 @@ private slots:
         QCOMPARE(s.size(), bytes.size() * 3);
     }
 
-    void header_data()
-    {
+    void header_data() {
         QTest::addColumn<int>("tid");
         QTest::addColumn<int>("pid");
         QTest::addColumn<int>("node");
         QTest::addColumn<int>("sendCount");
         QTest::addColumn<QByteArray>("header");
         QTest::newRow("defaults f3") << 1 << 1 << 1 << 12 << QByteArray::fromHex("00010001000601");
-        QTest::newRow("tid 65535") << 65535 << 0 << 255 << 12 << QByteArray::fromHex("ffff00000006ff");
-        QTest::newRow("tid 65536 wraps") << 65536 << 1 << 1 << 12 << QByteArray::fromHex("00000001000601");
-        QTest::newRow("f16 128 regs") << 0x1234 << 0xABCD << 300 << 269
-                                      << QByteArray::fromHex("1234abcd01072c");
-        QTest::newRow("negative tid") << -1 << -1 << -1 << 213 << QByteArray::fromHex("ffffffff00cfff");
+        QTest::newRow("tid 65535")
+            << 65535 << 0 << 255 << 12 << QByteArray::fromHex("ffff00000006ff");
+        QTest::newRow("tid 65536 wraps")
+            << 65536 << 1 << 1 << 12 << QByteArray::fromHex("00000001000601");
+        QTest::newRow("f16 128 regs")
+            << 0x1234 << 0xABCD << 300 << 269 << QByteArray::fromHex("1234abcd01072c");
+        QTest::newRow("negative tid")
+            << -1 << -1 << -1 << 213 << QByteArray::fromHex("ffffffff00cfff");
     }
-    void header()
-    {
+    void header() {
         QFETCH(int, tid);
         QFETCH(int, pid);
         QFETCH(int, node);
@@ -79,8 +76,7 @@ private slots:
         QCOMPARE(frame[7], uint8_t(0xEE)); // nothing written past the header
     }
 
-    void registerMap_data()
-    {
+    void registerMap_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("name");
         QTest::newRow("1") << 1 << "Triger Start/Stop";
@@ -101,23 +97,24 @@ private slots:
         QTest::newRow("156 none") << 156 << "";
         QTest::newRow("0 none") << 0 << "";
     }
-    void registerMap()
-    {
+    void registerMap() {
         QFETCH(int, row);
         QFETCH(QString, name);
         QCOMPARE(logic::RegisterName(row), name);
     }
 
-    void mapIsComplete()
-    {
+    void mapIsComplete() {
         // Every register row has a name; ranges 1..7 each have min, maks, nr.
         for (int row = 1; row <= 155; ++row)
             QVERIFY2(!logic::RegisterName(row).isEmpty(), qPrintable(QString::number(row)));
         for (int k = 1; k <= 7; ++k) {
             const int row = 3 * k;
-            QCOMPARE(logic::RegisterName(row), QStringLiteral("(Zakres/Kolor %1 \u2013 min)").arg(k));
-            QCOMPARE(logic::RegisterName(row + 1), QStringLiteral("(Zakres/Kolor %1 \u2013 maks)").arg(k));
-            QCOMPARE(logic::RegisterName(row + 2), QStringLiteral("(Zakres/Kolor %1 \u2013 nr)").arg(k));
+            QCOMPARE(logic::RegisterName(row),
+                     QStringLiteral("(Zakres/Kolor %1 \u2013 min)").arg(k));
+            QCOMPARE(logic::RegisterName(row + 1),
+                     QStringLiteral("(Zakres/Kolor %1 \u2013 maks)").arg(k));
+            QCOMPARE(logic::RegisterName(row + 2),
+                     QStringLiteral("(Zakres/Kolor %1 \u2013 nr)").arg(k));
         }
     }
 };

@@ -9,14 +9,13 @@
 namespace {
 
 // Spaced upper-case hex of a byte string written as compact hex.
-QString Spaced(const QByteArray &compactHex)
-{
+QString Spaced(const QByteArray &compactHex) {
     const QByteArray bytes = QByteArray::fromHex(compactHex);
-    return FormFixture::Hex(reinterpret_cast<const uint8_t *>(bytes.constData()), int(bytes.size()));
+    return FormFixture::Hex(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                            int(bytes.size()));
 }
 
-QString Repeat(const QString &unit, int n)
-{
+QString Repeat(const QString &unit, int n) {
     QString s;
     for (int i = 0; i < n; ++i)
         s += unit;
@@ -32,14 +31,12 @@ class TestModbus : public QObject {
     FormFixture f;
     int seen = 0; // request lines already taken from the simulator
 
-    QString NextRequest()
-    {
+    QString NextRequest() {
         if (!sim.WaitForRequests(seen + 1))
             return QStringLiteral("<no request>");
         return sim.Requests().at(seen++);
     }
-    void OpenConnected()
-    {
+    void OpenConnected() {
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
     }
@@ -49,12 +46,12 @@ private slots:
     void cleanupTestCase() { sim.Stop(); }
     void cleanup() { f.Close(); }
 
-    void frames_data()
-    {
+    void frames_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("wire"); // count and frame, spaced hex
         QTest::addColumn<int>("sendCount");
 
+        // clang-format off
         QTest::newRow("read all") << "readAll" << Spaced("0000000c 0001 0001 0006 01 0300 0000ff") << 12;
         QTest::newRow("read range defaults") << "readRange" << Spaced("0000000c000100010006010300000006") << 12;
         QTest::newRow("read range 40255 x 1") << "readRange40255" << Spaced("0000000c0001000100060103 00fe0001") << 12;
@@ -73,9 +70,9 @@ private slots:
         QTest::newRow("text 99 chars")
             << "text99" << Spaced("000000d5000100010 0cf0110003700 64c8") + u' ' + Repeat(QStringLiteral("00 7A "), 99) + QStringLiteral("00 00")
             << 213;
+        // clang-format on
     }
-    void frames()
-    {
+    void frames() {
         QFETCH(QString, command);
         QFETCH(QString, wire);
         QFETCH(int, sendCount);
@@ -135,8 +132,7 @@ private slots:
         QVERIFY(f.boxes.isEmpty());
     }
 
-    void readAllFillsImage()
-    {
+    void readAllFillsImage() {
         testsupport::SimProcess fresh; // earlier writes changed the shared one
         QVERIFY2(fresh.Start(), qPrintable(fresh.Diagnostics()));
         f.Open();
@@ -150,11 +146,11 @@ private slots:
         QCOMPARE(f.form->sg->Cell(2, 24), QStringLiteral("1.04"));
         QVERIFY(Regs[54] > 0);
         QCOMPARE(f.form->edText->text().size(), int(Regs[54]));
-        QCOMPARE(f.LastLine(), QStringLiteral("Receive: ") + FormFixture::Hex(RBuf, RecCount) + u' ');
+        QCOMPARE(f.LastLine(),
+                 QStringLiteral("Receive: ") + FormFixture::Hex(RBuf, RecCount) + u' ');
     }
 
-    void readRangeDefaultsFillsSix()
-    {
+    void readRangeDefaultsFillsSix() {
         OpenConnected();
         for (int i = 0; i < 8; ++i)
             Regs[i] = 9999;
@@ -169,8 +165,7 @@ private slots:
         QCOMPARE(Regs[23], uint16_t(0)); // not part of the range
     }
 
-    void transactionIdWraps()
-    {
+    void transactionIdWraps() {
         OpenConnected();
         f.form->seTransactionID->SetValue(65535);
         f.form->btnSendRRClick(nullptr);
@@ -187,14 +182,14 @@ private slots:
         QCOMPARE(f.form->seTransactionID->text(), QStringLiteral("-2147483648"));
     }
 
-    void notConnected()
-    {
+    void notConnected() {
         f.Open();
         const QStringList before = f.Lines();
         RecCount = 1234;
         f.form->btnReadAllRegsClick(nullptr);
         QCOMPARE(f.boxes.size(), 1);
-        QCOMPARE(f.boxes[0].text, QString::fromUtf16(u"Tavrin nie jest po\u0142\u0105czony (not connected)"));
+        QCOMPARE(f.boxes[0].text,
+                 QString::fromUtf16(u"Tavrin nie jest po\u0142\u0105czony (not connected)"));
         QCOMPARE(f.boxes[0].icon, QMessageBox::NoIcon);
         QCOMPARE(f.boxes[0].title, ui::ProgramTitle());
         QCOMPARE(f.Lines(), before);
@@ -214,8 +209,7 @@ private slots:
         QCOMPARE(f.Lines(), before);
     }
 
-    void restartStoresAtOnce()
-    {
+    void restartStoresAtOnce() {
         OpenConnected();
         f.form->btnRestartSendClick(nullptr);
         NextRequest();
@@ -223,16 +217,14 @@ private slots:
         QCOMPARE(f.form->sg->Cell(2, 39), QStringLiteral("85"));
     }
 
-    void sendThisRegisterBeforeSelection()
-    {
+    void sendThisRegisterBeforeSelection() {
         OpenConnected();
         Regs[0] = 0x0102;
         f.form->pmSendRegisterClick(nullptr);
         QCOMPARE(NextRequest(), Spaced("0000000c000100010006010600000102"));
     }
 
-    void rangeBounds_data()
-    {
+    void rangeBounds_data() {
         QTest::addColumn<bool>("write");
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("count");
@@ -248,8 +240,7 @@ private slots:
         QTest::newRow("write 40001 x 600 cut") << true << 40001 << 600 << "00 00 00 FF";
         QTest::newRow("write below 40001") << true << -5 << 2 << "";
     }
-    void rangeBounds()
-    {
+    void rangeBounds() {
         QFETCH(bool, write);
         QFETCH(int, start);
         QFETCH(int, count);
@@ -272,12 +263,12 @@ private slots:
         const int n = fields.right(2).toInt(nullptr, 16);
         if (write) {
             QCOMPARE(SendCount, 13 + 2 * n);
-            QCOMPARE(req.mid(3 * 16, 2), QStringLiteral("%1").arg(2 * n & 0xFF, 2, 16, QChar(u'0')).toUpper());
+            QCOMPARE(req.mid(3 * 16, 2),
+                     QStringLiteral("%1").arg(2 * n & 0xFF, 2, 16, QChar(u'0')).toUpper());
         }
     }
 
-    void shorterTextAfterLonger()
-    {
+    void shorterTextAfterLonger() {
         OpenConnected();
         f.form->edText->setText(QStringLiteral("LONGER TEXT"));
         f.form->btnSendClick(nullptr);
@@ -296,8 +287,7 @@ private slots:
         QCOMPARE(f.form->sg->Cell(2, 58), QString(QChar(u'\0')));
     }
 
-    void emptyText()
-    {
+    void emptyText() {
         f.Open();
         Regs[54] = 7;
         f.form->edText->setText(QString());
@@ -308,8 +298,7 @@ private slots:
         QCOMPARE(Regs[54], uint16_t(7));
     }
 
-    void textNotConnectedChangesImage()
-    {
+    void textNotConnectedChangesImage() {
         f.Open();
         f.form->edText->setText(QStringLiteral("Hi"));
         f.form->btnSendClick(nullptr);
@@ -319,8 +308,7 @@ private slots:
         QCOMPARE(f.form->seTransactionID->Value(), 1);
     }
 
-    void tooLongTextIsCut()
-    {
+    void tooLongTextIsCut() {
         OpenConnected();
         // 150 characters set by the program (as the settings file may).
         f.form->edText->setText(QString(150, u'q'));

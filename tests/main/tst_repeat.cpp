@@ -20,15 +20,13 @@ class TestRepeat : public QObject {
 
     void Tick() { f.form->Timer1Timer(f.form->Timer1); }
     void SwitchOn() { f.form->cbRepeatJob->setChecked(true); }
-    static int Writes(testsupport::SimProcess &sim)
-    {
+    static int Writes(testsupport::SimProcess &sim) {
         int n = 0;
         for (const QString &r : sim.Requests())
             n += r.endsWith(TriggerWrite);
         return n;
     }
-    bool StartConnected(testsupport::SimProcess &sim, const QStringList &args)
-    {
+    bool StartConnected(testsupport::SimProcess &sim, const QStringList &args) {
         if (!sim.Start(args))
             return false;
         f.Open();
@@ -38,8 +36,7 @@ class TestRepeat : public QObject {
 private slots:
     void cleanup() { f.Close(); }
 
-    void labels()
-    {
+    void labels() {
         f.Open();
         Tick();
         QCOMPARE(f.form->labrj->text(), QStringLiteral("---"));
@@ -58,15 +55,13 @@ private slots:
     }
 
     // Counter stalled from switching on: the ticks that write, and the count.
-    void stalledTimeline_data()
-    {
+    void stalledTimeline_data() {
         QTest::addColumn<bool>("atOne");
         QTest::addColumn<QList<int>>("writeTicks");
         QTest::newRow("stuck at 0") << false << QList<int>{5, 8, 11};
         QTest::newRow("stuck at 1") << true << QList<int>{4, 7, 10};
     }
-    void stalledTimeline()
-    {
+    void stalledTimeline() {
         QFETCH(bool, atOne);
         QFETCH(QList<int>, writeTicks);
         testsupport::SimProcess sim;
@@ -91,8 +86,7 @@ private slots:
         }
     }
 
-    void movingCounterNeverTriggers()
-    {
+    void movingCounterNeverTriggers() {
         testsupport::SimProcess sim;
         QVERIFY(StartConnected(sim, {"--stall-after", "0"}));
         SwitchOn();
@@ -105,8 +99,7 @@ private slots:
         QCOMPARE(Regs[1], uint16_t(108));
     }
 
-    void moveAfterCountReachedThree()
-    {
+    void moveAfterCountReachedThree() {
         testsupport::SimProcess sim;
         QVERIFY(StartConnected(sim, {"--stall-after", "0"}));
         SwitchOn();
@@ -119,8 +112,7 @@ private slots:
         QCOMPARE(timCount, 0);
     }
 
-    void offAndOnResets()
-    {
+    void offAndOnResets() {
         f.Open();
         SwitchOn();
         for (int tick = 1; tick <= 3; ++tick)
@@ -135,8 +127,7 @@ private slots:
         QCOMPARE(timlastsameNumber, -1);
     }
 
-    void notConnected()
-    {
+    void notConnected() {
         f.Open();
         Regs[1] = 1;
         SwitchOn();
@@ -154,8 +145,7 @@ private slots:
         QCOMPARE(f.form->seTransactionID->Value(), 1);
     }
 
-    void silentDeviceStillTriggered()
-    {
+    void silentDeviceStillTriggered() {
         testsupport::SimProcess sim;
         QVERIFY(StartConnected(sim, {"--mode", "silent"}));
         Regs[1] = 1; // the last reading that got an answer
@@ -167,8 +157,7 @@ private slots:
         QCOMPARE(timCount, 1);
     }
 
-    void errorInTickEndsTick()
-    {
+    void errorInTickEndsTick() {
         testsupport::Listener listener;
         f.Open();
         QVERIFY(f.Connect(listener.Port()));
@@ -190,8 +179,7 @@ private slots:
         QCOMPARE(f.form->labrj->text(), QStringLiteral("before"));
     }
 
-    void realTimer()
-    {
+    void realTimer() {
         testsupport::SimProcess sim;
         QVERIFY(StartConnected(sim, {"--stall-after", "0"}));
         SwitchOn();

@@ -25,8 +25,7 @@ class TestShell : public QObject {
     std::unique_ptr<TMainForm> form;
     QList<ui::BoxRequest> boxes;
 
-    void NewForm()
-    {
+    void NewForm() {
         form.reset();
         ResetModuleState();
         dir = std::make_unique<QTemporaryDir>();
@@ -34,21 +33,18 @@ class TestShell : public QObject {
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         boxes.clear();
         ui::SetMessageBoxHook([this](const ui::BoxRequest &r) { boxes << r; });
         NewForm();
     }
-    void cleanup()
-    {
+    void cleanup() {
         form.reset();
         ResetModuleState();
         ui::SetMessageBoxHook(nullptr);
     }
 
-    void startupWithoutSettings()
-    {
+    void startupWithoutSettings() {
         QCOMPARE(form->windowTitle(), QStringLiteral("Tavrin V1.04"));
         QCOMPARE(myCaption, QStringLiteral("Tavrin V1.04"));
         QCOMPARE(ProgramPath, dir->path() + u'/');
@@ -83,8 +79,7 @@ private slots:
         QVERIFY(boxes.isEmpty());
     }
 
-    void controls_data()
-    {
+    void controls_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("caption");
@@ -93,17 +88,18 @@ private slots:
         QTest::newRow("sePort") << "sePort" << QRect(40, 42, 121, 22) << "";
         QTest::newRow("btnConnect") << "btnConnect" << QRect(42, 70, 119, 25) << "Connect";
         QTest::newRow("btnDisconnect") << "btnDisconnect" << QRect(42, 98, 119, 25) << "Disconnect";
-        QTest::newRow("gbReadRegs") << "gbReadRegs" << QRect(191, 90, 176, 134)
-                                    << "Read range registers (func 3)";
+        QTest::newRow("gbReadRegs")
+            << "gbReadRegs" << QRect(191, 90, 176, 134) << "Read range registers (func 3)";
         QTest::newRow("edRRStart") << "edRRStart" << QRect(80, 19, 89, 22) << "";
         QTest::newRow("edRRNums") << "edRRNums" << QRect(80, 47, 89, 22) << "";
-        QTest::newRow("btnSendRR") << "btnSendRR" << QRect(3, 75, 164, 25) << "Read range registers (f3)";
-        QTest::newRow("btnWriteRangeRegs") << "btnWriteRangeRegs" << QRect(3, 101, 164, 25)
-                                           << "Write range registers (f16)";
-        QTest::newRow("btnRestartSend") << "btnRestartSend" << QRect(530, 196, 155, 25)
-                                        << "Send restart (func 6)";
-        QTest::newRow("btnReadAllRegs") << "btnReadAllRegs" << QRect(369, 196, 160, 25)
-                                        << "Read all registers (func 3)";
+        QTest::newRow("btnSendRR")
+            << "btnSendRR" << QRect(3, 75, 164, 25) << "Read range registers (f3)";
+        QTest::newRow("btnWriteRangeRegs")
+            << "btnWriteRangeRegs" << QRect(3, 101, 164, 25) << "Write range registers (f16)";
+        QTest::newRow("btnRestartSend")
+            << "btnRestartSend" << QRect(530, 196, 155, 25) << "Send restart (func 6)";
+        QTest::newRow("btnReadAllRegs")
+            << "btnReadAllRegs" << QRect(369, 196, 160, 25) << "Read all registers (func 3)";
         QTest::newRow("gbText") << "gbText" << QRect(191, 4, 494, 83) << "Text (func 16)";
         QTest::newRow("edText") << "edText" << QRect(8, 19, 477, 21) << "";
         QTest::newRow("BitBtn1") << "BitBtn1" << QRect(386, 46, 100, 25) << "Send (func 16)";
@@ -116,8 +112,7 @@ private slots:
         QTest::newRow("btnRead") << "btnRead" << QRect(7, 56, 75, 25) << "read";
         QTest::newRow("btnWrite") << "btnWrite" << QRect(88, 58, 75, 25) << "write";
     }
-    void controls()
-    {
+    void controls() {
         QFETCH(QString, name);
         QFETCH(QRect, geometry);
         QFETCH(QString, caption);
@@ -131,8 +126,7 @@ private slots:
         QCOMPARE(w->font().pixelSize(), 11);
     }
 
-    void spinEditDesign_data()
-    {
+    void spinEditDesign_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("min");
         QTest::addColumn<int>("max");
@@ -141,12 +135,12 @@ private slots:
         QTest::newRow("sePort") << "sePort" << 1 << 65534 << 5 << "Port:";
         QTest::newRow("edRRStart") << "edRRStart" << 40001 << 40255 << 5 << "Start Adr:";
         QTest::newRow("edRRNums") << "edRRNums" << 1 << 255 << 5 << "Num. of point:";
-        QTest::newRow("seTransactionID") << "seTransactionID" << 0 << 65535 << 5 << "Transaction ID:";
+        QTest::newRow("seTransactionID")
+            << "seTransactionID" << 0 << 65535 << 5 << "Transaction ID:";
         QTest::newRow("seProtocolID") << "seProtocolID" << 0 << 65535 << 5 << "Protocol ID:";
         QTest::newRow("seNodeID") << "seNodeID" << 0 << 255 << 3 << "Node ID (Slave):";
     }
-    void spinEditDesign()
-    {
+    void spinEditDesign() {
         QFETCH(QString, name);
         QFETCH(int, min);
         QFETCH(int, max);
@@ -167,8 +161,7 @@ private slots:
         QVERIFY(qAbs((label->y() * 2 + label->height()) - (s->y() * 2 + s->height())) <= 1);
     }
 
-    void layoutAndResize()
-    {
+    void layoutAndResize() {
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         form->resize(983, 779);
@@ -188,8 +181,7 @@ private slots:
         QCOMPARE(form->gbModbus->geometry(), QRect(373, 90, 312, 95));
     }
 
-    void components()
-    {
+    void components() {
         QCOMPARE(form->Timer1->interval(), 3000);
         QVERIFY(form->Timer1->isActive());
         QCOMPARE(form->pmSendOneReg->actions().size(), 1);
@@ -208,12 +200,25 @@ private slots:
         QVERIFY(QFontInfo(form->Memo1->font()).fixedPitch());
     }
 
-    void tabOrder()
-    {
-        const QStringList expected = {
-            "sg", "Memo1", "edIP", "sePort", "btnConnect", "btnDisconnect", "edRRStart",
-            "edRRNums", "btnSendRR", "btnWriteRangeRegs", "btnRestartSend", "btnReadAllRegs",
-            "edText", "BitBtn1", "seTransactionID", "seProtocolID", "seNodeID", "cbRepeatJob"};
+    void tabOrder() {
+        const QStringList expected = {"sg",
+                                      "Memo1",
+                                      "edIP",
+                                      "sePort",
+                                      "btnConnect",
+                                      "btnDisconnect",
+                                      "edRRStart",
+                                      "edRRNums",
+                                      "btnSendRR",
+                                      "btnWriteRangeRegs",
+                                      "btnRestartSend",
+                                      "btnReadAllRegs",
+                                      "edText",
+                                      "BitBtn1",
+                                      "seTransactionID",
+                                      "seProtocolID",
+                                      "seNodeID",
+                                      "cbRepeatJob"};
         QStringList chain;
         QWidget *w = form->sg;
         for (int i = 0; i < 200 && chain.size() < expected.size(); ++i) {
@@ -224,17 +229,19 @@ private slots:
         QCOMPARE(chain, expected);
     }
 
-    void hexLabelsFollowFields_data()
-    {
+    void hexLabelsFollowFields_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("node");
-        QTest::newRow("999") << "999" << "0x3E7";
-        QTest::newRow("minus one") << "-1" << "0xFFFFFFFF";
-        QTest::newRow("letters refused") << "abc" << "0x00";
-        QTest::newRow("255") << "255" << "0xFF";
+        QTest::newRow("999") << "999"
+                             << "0x3E7";
+        QTest::newRow("minus one") << "-1"
+                                   << "0xFFFFFFFF";
+        QTest::newRow("letters refused") << "abc"
+                                         << "0x00";
+        QTest::newRow("255") << "255"
+                             << "0xFF";
     }
-    void hexLabelsFollowFields()
-    {
+    void hexLabelsFollowFields() {
         QFETCH(QString, typed);
         QFETCH(QString, node);
         form->seNodeID->selectAll();
@@ -254,36 +261,35 @@ private slots:
         QCOMPARE(form->lPID->text(), QStringLiteral("0x012D"));
     }
 
-    void twoErrorsInCaption()
-    {
+    void twoErrorsInCaption() {
         ui::Dispatch([] { throw std::runtime_error("first failure"); });
         QCOMPARE(form->windowTitle(),
-                 QString::fromUtf16(u"Tavrin V1.04 B\u0142\u0105d programu nr: 1 Tre\u015B\u0107: first failure"));
+                 QString::fromUtf16(
+                     u"Tavrin V1.04 B\u0142\u0105d programu nr: 1 Tre\u015B\u0107: first failure"));
         ui::Dispatch([] { throw std::runtime_error("second"); });
         QCOMPARE(form->windowTitle(),
-                 QString::fromUtf16(u"Tavrin V1.04 B\u0142\u0105d programu nr: 2 Tre\u015B\u0107: second"));
+                 QString::fromUtf16(
+                     u"Tavrin V1.04 B\u0142\u0105d programu nr: 2 Tre\u015B\u0107: second"));
         QCOMPARE(errorcount, 3);
         QVERIFY(boxes.isEmpty());
     }
 
-    void handlerErrorEndsHandlerOnly()
-    {
+    void handlerErrorEndsHandlerOnly() {
         // A handler entered through a signal: the error reaches the caption and
         // the event loop goes on.
         QPushButton b;
         int after = 0;
         QObject::connect(&b, &QPushButton::clicked, &b, ui::Guarded([&] {
-                             throw std::runtime_error("boom");
-                             ++after;
-                         }));
+            throw std::runtime_error("boom");
+            ++after;
+        }));
         b.click();
         b.click();
         QCOMPARE(after, 0);
         QVERIFY(form->windowTitle().endsWith(QString::fromUtf16(u"nr: 2 Tre\u015B\u0107: boom")));
     }
 
-    void errorBeforeCaptionDisplay()
-    {
+    void errorBeforeCaptionDisplay() {
         form.reset(); // no window: the standard error box
         ui::Dispatch([] { throw std::runtime_error("early"); });
         QCOMPARE(boxes.size(), 1);
@@ -292,14 +298,12 @@ private slots:
         QCOMPARE(boxes[0].title, ui::ProgramTitle());
     }
 
-    void programTitle()
-    {
+    void programTitle() {
         // The file name cut at its first dot; the first character keeps its case.
         QCOMPARE(ui::ProgramTitle(), QStringLiteral("tst_shell"));
     }
 
-    void styleByName()
-    {
+    void styleByName() {
         qApp->setStyleSheet(QString());
         QVERIFY(SelectStyle(QStringLiteral("onyx BLUE")));
         QVERIFY(qApp->styleSheet().contains(QLatin1String("QPushButton")));
@@ -307,8 +311,7 @@ private slots:
         qApp->setStyleSheet(QString());
     }
 
-    void unknownStyle()
-    {
+    void unknownStyle() {
         qApp->setStyleSheet(QString());
         SelectStyleOrWarn(QStringLiteral("Granite Red"));
         QCOMPARE(boxes.size(), 1);

@@ -1,12 +1,12 @@
 // Spin edit, limited edit, caption labels and the traffic log.
 #include "Edits.h"
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
-#include <QScrollBar>
 #include <QLabel>
 #include <QLocale>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -18,8 +18,7 @@ class TestWidgets : public QObject {
 private slots:
     void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    void reading_data()
-    {
+    void reading_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("min");
         QTest::addColumn<int>("value");
@@ -34,8 +33,7 @@ private slots:
         QTest::newRow("hex") << "$1F" << 0 << 31;
         QTest::newRow("too big reads bound") << "2147483648" << 1 << 1;
     }
-    void reading()
-    {
+    void reading() {
         QFETCH(QString, text);
         QFETCH(int, min);
         QFETCH(int, value);
@@ -45,8 +43,7 @@ private slots:
         QCOMPARE(e.Value(), value);
     }
 
-    void settingNeverClampsOrCuts()
-    {
+    void settingNeverClampsOrCuts() {
         TSpinEdit e;
         e.SetRange(1, 65534);
         e.SetTypingLimit(5);
@@ -56,8 +53,7 @@ private slots:
         QCOMPARE(e.text(), QStringLiteral("65536"));
     }
 
-    void changeOnlyWhenTextChanges()
-    {
+    void changeOnlyWhenTextChanges() {
         TSpinEdit e;
         e.SetValue(5);
         QSignalSpy spy(&e, &TSpinEdit::Changed);
@@ -71,8 +67,7 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
-    void stepping_data()
-    {
+    void stepping_data() {
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("result");
@@ -82,8 +77,7 @@ private slots:
         QTest::newRow("page down") << 5 << int(Qt::Key_PageDown) << -5;
         QTest::newRow("wraps at int max") << 2147483647 << int(Qt::Key_Up) << int(-2147483647 - 1);
     }
-    void stepping()
-    {
+    void stepping() {
         QFETCH(int, start);
         QFETCH(int, key);
         QFETCH(int, result);
@@ -94,8 +88,7 @@ private slots:
         QCOMPARE(e.Value(), result);
     }
 
-    void buttonsAndWheelStep()
-    {
+    void buttonsAndWheelStep() {
         TSpinEdit e;
         e.SetRange(1, 65534);
         e.resize(121, 22);
@@ -121,8 +114,7 @@ private slots:
         QCOMPARE(e.Value(), 65534);
     }
 
-    void typingFilterAndLimit()
-    {
+    void typingFilterAndLimit() {
         TSpinEdit e;
         e.SetRange(0, 255);
         e.SetTypingLimit(3);
@@ -140,23 +132,29 @@ private slots:
         QCOMPARE(e.text(), QStringLiteral("1"));
     }
 
-    void paste_data()
-    {
+    void paste_data() {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("clip");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("value");
-        QTest::newRow("integer") << "en_US" << "42" << true << 42;
-        QTest::newRow("fraction point") << "en_US" << "1.5" << true << 0;
-        QTest::newRow("fraction comma pl") << "pl_PL" << "1,5" << true << 0;
-        QTest::newRow("point in pl is not a number") << "pl_PL" << "1.5" << false << 0;
-        QTest::newRow("exponent") << "en_US" << "1e3" << true << 0;
-        QTest::newRow("word refused") << "en_US" << "hello" << false << 0;
-        QTest::newRow("minus alone refused") << "en_US" << "-" << false << 0;
-        QTest::newRow("cut to limit") << "en_US" << "1234567" << true << 12345;
+        QTest::newRow("integer") << "en_US"
+                                 << "42" << true << 42;
+        QTest::newRow("fraction point") << "en_US"
+                                        << "1.5" << true << 0;
+        QTest::newRow("fraction comma pl") << "pl_PL"
+                                           << "1,5" << true << 0;
+        QTest::newRow("point in pl is not a number") << "pl_PL"
+                                                     << "1.5" << false << 0;
+        QTest::newRow("exponent") << "en_US"
+                                  << "1e3" << true << 0;
+        QTest::newRow("word refused") << "en_US"
+                                      << "hello" << false << 0;
+        QTest::newRow("minus alone refused") << "en_US"
+                                             << "-" << false << 0;
+        QTest::newRow("cut to limit") << "en_US"
+                                      << "1234567" << true << 12345;
     }
-    void paste()
-    {
+    void paste() {
         QFETCH(QString, locale);
         QFETCH(QString, clip);
         QFETCH(bool, accepted);
@@ -180,8 +178,7 @@ private slots:
         }
     }
 
-    void limitEditKeepsProgramText()
-    {
+    void limitEditKeepsProgramText() {
         TLimitEdit e;
         e.SetTypingLimit(99);
         const QString longText(120, u'x');
@@ -201,8 +198,7 @@ private slots:
         QCOMPARE(e.text().right(1), QStringLiteral("P"));
     }
 
-    void captionLabelPlacement()
-    {
+    void captionLabelPlacement() {
         QWidget parent;
         auto *e = new TSpinEdit(&parent);
         e->setGeometry(92, 18, 121, 22);
@@ -221,8 +217,7 @@ private slots:
         QCOMPARE(edit->EditLabel()->text(), QStringLiteral("IP:"));
     }
 
-    void memoLines()
-    {
+    void memoLines() {
         ui::TMemo m;
         m.setPlainText(QStringLiteral("Memo1"));
         m.ClearLines();
@@ -233,8 +228,7 @@ private slots:
         QCOMPARE(m.Lines(), (QStringList{"Send: 00 01 ", "Receive: 00 ", "", "next"}));
     }
 
-    void memoShowsNewestLine()
-    {
+    void memoShowsNewestLine() {
         ui::TMemo m;
         m.resize(300, 80);
         m.show();
@@ -249,8 +243,7 @@ private slots:
 
     // The log's background is its base colour in any look, also where no
     // style sheet paints it (the standard look after an unknown style).
-    void memoBackgroundIsBase()
-    {
+    void memoBackgroundIsBase() {
         ui::TMemo m;
         QPalette pal = m.palette();
         pal.setColor(QPalette::Base, QColor(0x12, 0x34, 0x56));

@@ -183,7 +183,8 @@ public:
         // Sanitizer reports of the simulator surface in the test's output,
         // where the sanitizer run of the test command looks for them.
         const QString err = ErrorOutput();
-        if (err.contains(QLatin1String("Sanitizer")) || err.contains(QLatin1String("runtime error:")))
+        if (err.contains(QLatin1String("Sanitizer")) ||
+            err.contains(QLatin1String("runtime error:")))
             qWarning("tavrin-sim reported:\n%s", qPrintable(err));
         if (m_proc.exitStatus() != QProcess::NormalExit)
             return -1;
