@@ -37,7 +37,14 @@ bool ParseDottedIPv4(const std::string &text, uint32_t &address);
 
 // IPv4-only host-name look-up. On failure `err` holds a code and `text` its
 // description (resolver codes are not errno values, so the text is taken here).
+// Goes through the installed resolver, the system's unless replaced.
 bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text);
+
+// A look-up with the contract of ResolveIPv4. Tests install one of their own
+// so that a failing look-up never leaves the machine as a DNS query.
+using Resolver = bool (*)(const std::string &host, uint32_t &address, int &err, std::string &text);
+// Installs `resolver` (nullptr: the system's) and returns the previous one.
+Resolver SetResolver(Resolver resolver);
 
 // A TCP stream socket, bound to any local address and an ephemeral port.
 Socket OpenStream(int &err);

@@ -64,7 +64,9 @@ bool ParseDottedIPv4(const std::string &text, uint32_t &address) {
     return true;
 }
 
-bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
+namespace {
+
+bool SystemResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -98,6 +100,20 @@ bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::stri
         text = gai_strerror(EAI_NONAME);
     }
     return found;
+}
+
+Resolver g_resolver = SystemResolveIPv4;
+
+} // namespace
+
+Resolver SetResolver(Resolver resolver) {
+    const Resolver previous = g_resolver;
+    g_resolver = resolver ? resolver : SystemResolveIPv4;
+    return previous;
+}
+
+bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
+    return g_resolver(host, address, err, text);
 }
 
 Socket OpenStream(int &err) {

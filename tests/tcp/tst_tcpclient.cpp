@@ -1,5 +1,6 @@
 // The TCP client against a scripted peer on 127.0.0.1.
 #include "LoopbackPeer.h"
+#include "Platform.h"
 #include "TcpClient.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <netdb.h>
 
 using tcp::TcpClient;
 using testsupport::Listener;
@@ -64,11 +66,28 @@ QString What(const std::exception &e) {
     return QString::fromUtf8(e.what());
 }
 
+// Name look-ups of this suite: "localhost" goes to the system's resolver (the
+// hosts file answers it); every other name fails here, so that no query
+// leaves the machine.
+tcp::platform::Resolver g_systemResolver = nullptr;
+std::string g_lastLookup;
+
+bool LocalOnlyResolver(const std::string &host, uint32_t &address, int &err, std::string &text) {
+    g_lastLookup = host;
+    if (host == "localhost")
+        return g_systemResolver(host, address, err, text);
+    err = EAI_NONAME;
+    text = gai_strerror(EAI_NONAME);
+    return false;
+}
+
 } // namespace
 
 class TestTcpClient : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void countedWrite_data();
     void countedWrite();
     void noDelayIsOn();
@@ -91,6 +110,14 @@ private slots:
     void releaseClosesOrderly();
     void limitedConnectTimeout();
 };
+
+void TestTcpClient::initTestCase() {
+    g_systemResolver = tcp::platform::SetResolver(LocalOnlyResolver);
+}
+
+void TestTcpClient::cleanupTestCase() {
+    tcp::platform::SetResolver(g_systemResolver);
+}
 
 void TestTcpClient::countedWrite_data() {
     QTest::addColumn<QByteArray>("block");
@@ -234,7 +261,7 @@ void TestTcpClient::connectFailures_data() {
     QTest::newRow("refused") << "127.0.0.1" << 0 << true << int(ECONNREFUSED);
     QTest::newRow("empty host") << "" << 1 << false << 0;
     QTest::newRow("port 0") << "127.0.0.1" << 2 << false << 0;
-    QTest::newRow("unresolvable name") << "nohost.invalid" << 1 << true << 0;
+    QTest::newRow("unresolvable name") << "nohost.invalid" << 1 << true << int(EAI_NONAME);
 }
 
 void TestTcpClient::connectFailures() {
@@ -245,6 +272,7 @@ void TestTcpClient::connectFailures() {
 
     Listener l;
     TcpClient c;
+    g_lastLookup.clear();
     c.Host = host.toStdString();
     c.Port = portKind == 0 ? testsupport::RefusedPort() : portKind == 1 ? l.Port() : 0;
     QVERIFY(portKind != 0 || c.Port != 0);
@@ -265,6 +293,8 @@ void TestTcpClient::connectFailures() {
         QVERIFY2(!socketError, qPrintable(What(e)));
     }
     QVERIFY(threw);
+    // Only a name is looked up; dotted addresses never reach the resolver.
+    QCOMPARE(QString::fromStdString(g_lastLookup), code == EAI_NONAME ? host : QString());
     QVERIFY(!c.IsConnected());
     QVERIFY(!c.PeerClosed());
     QVERIFY(!l.HasPendingConnection());
@@ -282,7 +312,9 @@ void TestTcpClient::hostNameIsLookedUp() {
     TcpClient c;
     c.Host = "localhost";
     c.Port = l.Port();
+    g_lastLookup.clear();
     c.Connect();
+    QCOMPARE(g_lastLookup, std::string("localhost"));
     Peer p = l.Accept();
     QVERIFY(p.Valid());
     QVERIFY(c.IsConnected());
