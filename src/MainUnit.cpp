@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <exception>
+
 TMainForm *MainForm = nullptr;
 QString ProgramPath;
 QString myCaption;
@@ -372,7 +374,22 @@ void TMainForm::FormClose(QObject *, CloseAction &) {
         // fresh, unconnected client rather than the released one.
         idTCPClient = new tcp::TcpClient;
     }
-    SaveIni(QStringLiteral("Tavrin.ini"));
+    if (!m_closeSaveFailed) {
+        try {
+            SaveIni(QStringLiteral("Tavrin.ini"));
+        } catch (...) {
+            m_closeSaveFailed = true;
+            throw;
+        }
+        return;
+    }
+    // The operator has seen the save fail and asks again: one more try, then
+    // the window closes anyway, so that a folder that cannot be written never
+    // keeps the program (and a logout) from ending.
+    try {
+        SaveIni(QStringLiteral("Tavrin.ini"));
+    } catch (const std::exception &) {
+    }
 }
 
 void TMainForm::closeEvent(QCloseEvent *event) {

@@ -167,4 +167,5 @@ private:
     void CompleteExchange(bool copyRegisters);
 
     QString m_programPathOverride;
+    bool m_closeSaveFailed = false; // the next close saves if it can, then closes
 };

@@ -3,21 +3,15 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
+#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <array>
-#include <cerrno>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ini {
 
 namespace {
-
-int64_t g_tempWriteLimit = -1;
 
 // 0x80..0xFF. The five bytes the code page leaves undefined map to the C1
 // control of the same number, so that such a byte survives a rewrite.
@@ -111,33 +105,6 @@ QByteArray EncodeUtf16Le(const QString &s) {
     throw std::runtime_error("Unable to write to " + fileName.toUtf8().toStdString());
 }
 
-// Writes all of data, honouring the test limit. Sets errno on failure.
-bool WriteAll(int fd, const QByteArray &data) {
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    int64_t written = 0;
-    while (left > 0) {
-        qsizetype chunk = left;
-        if (g_tempWriteLimit >= 0) {
-            if (written >= g_tempWriteLimit) {
-                errno = ENOSPC;
-                return false;
-            }
-            chunk = qsizetype(std::min<int64_t>(chunk, g_tempWriteLimit - written));
-        }
-        const ssize_t n = ::write(fd, p, size_t(chunk));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-        written += n;
-    }
-    return true;
-}
-
 } // namespace
 
 QString TIniFile::DecodeWindows1250(const QByteArray &bytes) {
@@ -172,10 +139,6 @@ QByteArray TIniFile::EncodeWindows1250(const QString &text) {
             ++i;
     }
     return out;
-}
-
-void TIniFile::SetTempWriteLimit(int64_t bytes) {
-    g_tempWriteLimit = bytes < 0 ? -1 : bytes;
 }
 
 TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {
@@ -330,60 +293,19 @@ void TIniFile::UpdateFile() {
     const QFileInfo info(m_fileName);
     if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
         target = info.canonicalFilePath();
-    const QFileInfo targetInfo(target);
-    const QByteArray targetPath = QFile::encodeName(targetInfo.absoluteFilePath());
-    const QString dir = targetInfo.absolutePath();
 
-    // The temporary file lives beside the target so that the rename stays on
-    // one file system and is atomic.
-    QByteArray tempPath;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempPath = QFile::encodeName(dir + QStringLiteral("/.") + targetInfo.fileName() + u'.' +
-                                     QString::number(QRandomGenerator::global()->generate(), 36) +
-                                     QStringLiteral(".tmp"));
-        fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
+    // A temporary file beside the target, renamed over it on commit: a crash
+    // or a full disk leaves the old file whole. QSaveFile refuses an existing
+    // file that the user may not write and keeps the old file's mode bits.
+    // In a folder that takes no new file, a writable file is written in
+    // place instead, as the only way to save there at all.
+    // Unbuffered: a buffered write fails only in the flush inside commit(),
+    // which this Qt does not report, and the cut file would be committed.
+    QSaveFile file(target);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit())
         Fail(m_fileName);
-
-    const auto abandon = [&] {
-        if (fd >= 0)
-            ::close(fd);
-        ::unlink(tempPath.constData());
-        Fail(m_fileName);
-    };
-
-    // The replacement keeps the old file's permissions (a read-only file
-    // stays read-only) and, where allowed, its owner.
-    struct stat old {};
-    if (::stat(targetPath.constData(), &old) == 0) {
-        if (::fchmod(fd, old.st_mode & 07777) != 0)
-            abandon();
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-            ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Not allowed for an ordinary user; the content matters more.
-        }
-    }
-
-    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0)
-        abandon();
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0)
-        abandon();
-    if (::rename(tempPath.constData(), targetPath.constData()) != 0)
-        abandon();
-
-    // Make the rename itself durable; the new file is in place either way.
-    const int dirFd =
-        ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
     m_dirty = false;
 }
 

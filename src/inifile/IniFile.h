@@ -1,7 +1,8 @@
 #pragma once
 // Settings file in the classic INI format. The whole file is held in memory
 // as its lines; writes change those lines, and UpdateFile() replaces the file
-// on disk atomically (temporary file in the same folder, then rename).
+// on disk atomically (temporary file in the same folder, then rename), or
+// writes into it where the folder takes no new file.
 //
 // Lines that the program does not touch are kept verbatim; names are
 // compared ignoring letter case and their spelling in the file is never
@@ -44,17 +45,14 @@ public:
 
     // Writes all lines (CRLF) in the file's encoding when anything was
     // written since the file was read. Throws
-    // std::runtime_error("Unable to write to <path>") (UTF-8) and leaves the
-    // file on disk untouched when it cannot be replaced.
+    // std::runtime_error("Unable to write to <path>") (UTF-8) when the file
+    // cannot be written: an existing file the user may not write, or one that
+    // could not be read, is left as it is, and so is the old content when a
+    // write into a writable folder fails.
     void UpdateFile();
 
     // Longest value that ReadString returns.
     static constexpr int MaxValueLength = 2047;
-
-    // Test seam: a non-negative limit makes the write of the temporary file
-    // fail (as a full disk would) once that many bytes have gone into it;
-    // -1 (the default) turns it off.
-    static void SetTempWriteLimit(int64_t bytes);
 
     // Windows-1250, the 8-bit code page for files that are not UTF-8.
     // Characters the code page lacks are written as '?'.

@@ -2,12 +2,14 @@
 // atomic save.
 #include "IniFile.h"
 #include "TestFiles.h"
+#include "Unprivileged.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -49,15 +51,24 @@ class TestIniFile : public QObject {
     }
 
     // UpdateFile must fail with the one message and leave nothing behind.
-    void ExpectWriteFailure(TIniFile &ini, const QString &reported) {
+    // A size limit, when given, holds only for the save itself (it would cut
+    // the test's own log too).
+    void ExpectWriteFailure(TIniFile &ini, const QString &reported, int64_t sizeLimit = -1) {
         bool thrown = false;
-        try {
-            ini.UpdateFile();
-        } catch (const std::runtime_error &e) {
-            thrown = true;
-            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Unable to write to ") + reported);
+        QString message;
+        {
+            std::unique_ptr<FileSizeLimit> full;
+            if (sizeLimit >= 0)
+                full = std::make_unique<FileSizeLimit>(rlim_t(sizeLimit));
+            try {
+                ini.UpdateFile();
+            } catch (const std::runtime_error &e) {
+                thrown = true;
+                message = QString::fromUtf8(e.what());
+            }
         }
         QVERIFY2(thrown, "UpdateFile did not report the failure");
+        QCOMPARE(message, QStringLiteral("Unable to write to ") + reported);
     }
 
 private slots:
@@ -70,10 +81,7 @@ private slots:
         m_path = m_dir + QStringLiteral("/Tavrin.ini");
     }
 
-    void cleanup() {
-        Immutable::UndoAll();
-        TIniFile::SetTempWriteLimit(-1);
-    }
+    void cleanup() { Immutable::UndoAll(); }
 
     void readString_data() {
         QTest::addColumn<QByteArray>("file");
@@ -466,12 +474,10 @@ private slots:
         ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("123456"));
         ini.WriteString(QStringLiteral("REG"), QStringLiteral("R0"), QStringLiteral("7"));
         const QByteArray expected = CrLf(ini.Lines());
-        TIniFile::SetTempWriteLimit(limit >= 0 ? limit : expected.size() - 1);
-        ExpectWriteFailure(ini, m_path);
+        ExpectWriteFailure(ini, m_path, limit >= 0 ? limit : expected.size() - 1);
         QCOMPARE(ReadBytes(m_path), original);
         QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
         // Once the disk has room again, the same save goes through.
-        TIniFile::SetTempWriteLimit(-1);
         ini.UpdateFile();
         QCOMPARE(ReadBytes(m_path), expected);
         QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
@@ -525,18 +531,46 @@ private slots:
         QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
     }
 
-    void readOnlyFileIsReplaced() {
-        WriteBytes(m_path, CrLf({"[Main]", "left=5"}));
-        QVERIFY(
-            QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    // What the user's permissions allow, checked as a user (root writes
+    // anyway). The file starts as {original}; mode -1 means no file.
+    void permissions_data() {
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("read-only file") << 0444 << 0755 << false;
+        QTest::newRow("read-only folder, writable file") << 0644 << 0555 << true;
+        QTest::newRow("read-only folder, no file") << -1 << 0555 << false;
+        QTest::newRow("read-only folder and file") << 0444 << 0555 << false;
+        QTest::newRow("file that cannot be read") << 0200 << 0755 << false;
+    }
+
+    void permissions() {
+        TAVRIN_AS_UNPRIVILEGED_USER();
+        QFETCH(int, fileMode);
+        QFETCH(int, folderMode);
+        QFETCH(bool, saved);
+        const QByteArray original = CrLf({"[Main]", "left=5", "[Other]", "keep=me"});
+        if (fileMode >= 0) {
+            QVERIFY(WriteBytes(m_path, original));
+            QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), mode_t(fileMode)), 0);
+        }
+        const QByteArray dir = QFile::encodeName(m_dir);
+        QCOMPARE(::chmod(dir.constData(), mode_t(folderMode)), 0);
+        const QStringList before = Entries(m_dir);
+
         TIniFile ini(m_path);
-        ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("6"));
-        ini.UpdateFile();
-        QCOMPARE(ReadBytes(m_path), CrLf({"[Main]", "left=6"}));
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 07777), 0444); // still read-only
-        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+        ini.WriteString(QStringLiteral("Main"), QStringLiteral("left"), QStringLiteral("9"));
+        const QByteArray expected = CrLf(ini.Lines());
+        if (saved)
+            ini.UpdateFile();
+        else
+            ExpectWriteFailure(ini, m_path);
+        QCOMPARE(Entries(m_dir), before);
+        QCOMPARE(::chmod(dir.constData(), 0755), 0);
+        if (fileMode < 0)
+            return;
+        QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), 0644), 0);
+        QCOMPARE(ReadBytes(m_path), saved ? expected : original);
     }
 
     void permissionsKept() {

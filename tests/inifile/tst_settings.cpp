@@ -5,6 +5,7 @@
 #include "Logic.h"
 #include "MainUnit.h"
 #include "TestFiles.h"
+#include "Unprivileged.h"
 
 #include <QApplication>
 #include <QStringEncoder>
@@ -111,7 +112,6 @@ private slots:
         m_form.reset();
         ResetModuleState();
         Immutable::UndoAll();
-        ini::TIniFile::SetTempWriteLimit(-1);
     }
 
     void firstStart() {
@@ -490,17 +490,33 @@ private slots:
 
     void closeFails_data() {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("immutable file") << "file";
-        QTest::newRow("immutable folder") << "folder";
-        QTest::newRow("folder under a regular file") << "under a file";
-        QTest::newRow("write fails mid-save") << "mid-save";
+        QTest::addColumn<bool>("fixed"); // writable again before the second close
+        const std::pair<const char *, const char *> kinds[] = {
+            {"file", "immutable file"},
+            {"folder", "immutable folder"},
+            {"under a file", "folder under a regular file"},
+            {"mid-save", "write fails mid-save"}};
+        for (const auto &[kind, name] : kinds) {
+            QTest::addRow("%s, still failing", name) << kind << false;
+            QTest::addRow("%s, then fixed", name) << kind << true;
+        }
     }
 
     void closeFails() {
         QFETCH(QString, kind);
+        QFETCH(bool, fixed);
         const QByteArray original = CrLf({"[Modbus]", "seNodeID=9", "[Keep]", "x=1"});
         QString programPath = m_dir + u'/';
         std::unique_ptr<Immutable> guard;
+        bool diskFull = kind == "mid-save";
+        // The limit holds only while the window closes (it would cut the
+        // test's own log too).
+        const auto close = [&diskFull](TMainForm &form) {
+            std::unique_ptr<FileSizeLimit> full;
+            if (diskFull)
+                full = std::make_unique<FileSizeLimit>(40);
+            return form.close();
+        };
         if (kind == "under a file") {
             WriteBytes(m_dir + "/plain", "x");
             programPath = m_dir + "/plain/sub/";
@@ -513,14 +529,12 @@ private slots:
             if (!guard->IsOn())
                 QSKIP("the file system here does not take the immutable attribute");
         }
-        if (kind == "mid-save")
-            ini::TIniFile::SetTempWriteLimit(40);
         const QStringList before = Entries(m_dir);
 
         TMainForm &f = Open(programPath);
         f.show();
         f.seNodeID->SetValue(12);
-        QVERIFY(!f.close());
+        QVERIFY(!close(f));
         QVERIFY(f.isVisible());
         const QString message = QStringLiteral("Unable to write to ") + path;
         QCOMPARE(f.windowTitle(), ErrorCaption.arg(1).arg(message));
@@ -528,24 +542,27 @@ private slots:
         if (kind != "under a file")
             QCOMPARE(ReadBytes(m_path), original);
 
-        // Still unwritable: the same failure, the next number.
-        QVERIFY(!f.close());
-        QVERIFY(f.isVisible());
-        QCOMPARE(f.windowTitle(), ErrorCaption.arg(2).arg(message));
-        QCOMPARE(Entries(m_dir), before);
-
-        // The window is still usable, and once the file can be written the
-        // close goes through.
+        // The window is still usable. The next close saves if it can and
+        // closes the window either way.
         f.seNodeID->SetValue(13);
-        if (guard)
-            guard->Release();
-        if (kind == "under a file") {
-            QVERIFY(QFile::remove(m_dir + "/plain"));
-            QVERIFY(QDir().mkpath(programPath));
+        if (fixed) {
+            if (guard)
+                guard->Release();
+            if (kind == "under a file") {
+                QVERIFY(QFile::remove(m_dir + "/plain"));
+                QVERIFY(QDir().mkpath(programPath));
+            }
+            diskFull = false;
         }
-        ini::TIniFile::SetTempWriteLimit(-1);
-        QVERIFY(f.close());
+        QVERIFY(close(f));
         QVERIFY(!f.isVisible());
+        if (!fixed) {
+            QCOMPARE(f.windowTitle(), ErrorCaption.arg(1).arg(message));
+            QCOMPARE(Entries(m_dir), before);
+            if (kind != "under a file")
+                QCOMPARE(ReadBytes(m_path), original);
+            return;
+        }
         const ini::TIniFile saved(path);
         QCOMPARE(saved.ReadInteger("Modbus", "seNodeID", -1), 13);
         if (kind != "under a file")
@@ -553,18 +570,56 @@ private slots:
         QCOMPARE(Entries(QFileInfo(path).absolutePath()), QStringList{"Tavrin.ini"});
     }
 
-    void readOnlyFileIsReplaced() {
-        WriteBytes(m_path, CrLf({"[Modbus]", "seNodeID=9"}));
-        QVERIFY(
-            QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    // File and folder modes as a user meets them (root writes anyway).
+    void closeProtected_data() {
+        QTest::addColumn<int>("fileMode"); // -1: no file
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("read-only file") << 0444 << 0755 << false;
+        QTest::newRow("read-only folder, writable file") << 0644 << 0555 << true;
+        QTest::newRow("read-only folder, no file") << -1 << 0555 << false;
+    }
+
+    void closeProtected() {
+        TAVRIN_AS_UNPRIVILEGED_USER();
+        QFETCH(int, fileMode);
+        QFETCH(int, folderMode);
+        QFETCH(bool, saved);
+        const QByteArray original = CrLf({"[Modbus]", "seNodeID=9", "[Keep]", "x=1"});
+        if (fileMode >= 0) {
+            QVERIFY(WriteBytes(m_path, original));
+            QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), mode_t(fileMode)), 0);
+        }
+        const QByteArray dir = QFile::encodeName(m_dir);
+        QCOMPARE(::chmod(dir.constData(), mode_t(folderMode)), 0);
+        const QStringList before = Entries(m_dir);
+
         TMainForm &f = Open();
         f.show();
-        QCOMPARE(f.seNodeID->Value(), 9);
-        f.seNodeID->SetValue(10);
-        QVERIFY(f.close());
-        QCOMPARE(f.windowTitle(), Caption);
-        QCOMPARE(ini::TIniFile(m_path).ReadInteger("Modbus", "seNodeID", -1), 10);
-        QCOMPARE(Entries(m_dir), QStringList{"Tavrin.ini"});
+        f.seNodeID->SetValue(12);
+        if (saved) {
+            QVERIFY(f.close());
+            QCOMPARE(f.windowTitle(), Caption);
+            QCOMPARE(Entries(m_dir), before);
+            const ini::TIniFile file(m_path);
+            QCOMPARE(file.ReadInteger("Modbus", "seNodeID", -1), 12);
+            QCOMPARE(file.ReadInteger("Keep", "x", -1), 1);
+        } else {
+            QVERIFY(!f.close());
+            QVERIFY(f.isVisible());
+            QCOMPARE(f.windowTitle(),
+                     ErrorCaption.arg(1).arg(QStringLiteral("Unable to write to ") + m_path));
+            QCOMPARE(Entries(m_dir), before);
+            if (fileMode >= 0)
+                QCOMPARE(ReadBytes(m_path), original);
+            // Asked again, the window closes without saving.
+            QVERIFY(f.close());
+            QVERIFY(!f.isVisible());
+            QCOMPARE(Entries(m_dir), before);
+            if (fileMode >= 0)
+                QCOMPARE(ReadBytes(m_path), original);
+        }
+        QCOMPARE(::chmod(dir.constData(), 0755), 0);
     }
 };
 
