@@ -34,7 +34,10 @@ void TMainForm::btnConnectClick(QObject *) {
     bool connected = false;
     if (idTCPClient) {
         idTCPClient->Host = edIP->text().toUtf8().toStdString();
-        idTCPClient->Port = static_cast<uint16_t>(sePort->Value());
+        // A port outside 1..65535 (typed, stepped or from the settings file)
+        // fails as port 0 does, never as the port of its low 16 bits.
+        const int32_t port = sePort->Value();
+        idTCPClient->Port = port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
         idTCPClient->ReadTimeout = -1;
         idTCPClient->ConnectTimeout = -1;
         try {

@@ -184,7 +184,8 @@ int PollFor(int fd, short events, int timeoutMs, int &err) {
     }
 }
 
-// Waits for a connect in progress to end and returns its outcome.
+// Waits for a connect in progress to end and returns its outcome; ETIMEDOUT
+// when it has not ended within timeoutMs.
 bool FinishConnect(int fd, int timeoutMs, int &err) {
     const int rc = PollFor(fd, POLLOUT, timeoutMs, err);
     if (rc < 0)
@@ -215,19 +216,9 @@ bool Connect(Socket s, const Endpoint &to, int timeoutMs, int &err) {
     addr.sin_port = htons(to.port);
     const int fd = Fd(s);
 
-    if (timeoutMs < 0) {
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0)
-            return true;
-        if (errno != EINTR) {
-            err = errno;
-            return false;
-        }
-        // An interrupted connect goes on in the background; wait for its end.
-        return FinishConnect(fd, -1, err);
-    }
-
-    // A limited attempt runs non-blocking and the socket is blocking again
-    // afterwards.
+    // The attempt runs non-blocking, so that it ends at its limit rather than
+    // at the kernel's own SYN time-out, and the socket is blocking again
+    // afterwards. Refusals and unreachable hosts still end at once.
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
         err = errno;
@@ -235,8 +226,9 @@ bool Connect(Socket s, const Endpoint &to, int timeoutMs, int &err) {
     }
     bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
     if (!ok) {
+        // An interrupted connect goes on in the background like one in progress.
         if (errno == EINPROGRESS || errno == EINTR)
-            ok = FinishConnect(fd, timeoutMs, err);
+            ok = FinishConnect(fd, timeoutMs < 0 ? DefaultConnectTimeoutMs : timeoutMs, err);
         else
             err = errno;
     }

@@ -51,7 +51,7 @@ public:
     std::string Host;
     uint16_t Port = 0;
     int ReadTimeout = -1;    // ms; negative waits without limit
-    int ConnectTimeout = -1; // ms; negative has no limit of its own
+    int ConnectTimeout = -1; // ms; negative: the platform default (about 21 s)
 
     // Throws ClientError (already connected, empty host, port 0) or
     // SocketError (look-up, socket or connect failure). A failed attempt

@@ -17,6 +17,8 @@
 //   testsupport::Peer c = testsupport::ConnectTo(port); // a plain client to 127.0.0.1:port
 //   listener.HasPendingConnection();         // a connection waits in the backlog (no waiting)
 //   quint16 port = testsupport::RefusedPort(); // nothing listens there: bound, read back, closed
+//   testsupport::SilentListener silent;      // on 127.0.0.1, its accept queue full: a SYN to
+//                                            // silent.Port() gets no answer
 #include <QByteArray>
 #include <QDeadlineTimer>
 
@@ -224,6 +226,66 @@ public:
 private:
     int m_fd = -1;
     quint16 m_port = 0;
+};
+
+// A host that never answers, on 127.0.0.1: a listener with a backlog of 0
+// whose accept queue its own connections have filled, so that the kernel
+// drops every further SYN. Valid() once the queue is known to be full.
+class SilentListener {
+public:
+    SilentListener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::listen(m_fd, 0) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        // Connections that complete go into the queue; the first one that
+        // gets no answer shows it full.
+        for (int i = 0; i < 16 && !m_full; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0)
+                return;
+            const int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+            if (rc != 0 && errno != EINPROGRESS) {
+                ::close(fd);
+                return;
+            }
+            pollfd p{fd, POLLOUT, 0};
+            int ready;
+            do {
+                ready = ::poll(&p, 1, rc == 0 ? 0 : 300);
+            } while (ready < 0 && errno == EINTR);
+            if (ready == 0) {
+                ::close(fd);
+                m_full = true;
+            } else {
+                m_fillers[i] = fd;
+            }
+        }
+    }
+    ~SilentListener() {
+        for (int fd : m_fillers)
+            if (fd >= 0)
+                ::close(fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SilentListener(const SilentListener &) = delete;
+    SilentListener &operator=(const SilentListener &) = delete;
+
+    bool Valid() const { return m_full; }
+    quint16 Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    bool m_full = false;
+    int m_fillers[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 // A plain client connection to 127.0.0.1:port (!Valid() when refused).

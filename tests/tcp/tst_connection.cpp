@@ -7,6 +7,7 @@
 #include "SimProcess.h"
 #include "TcpClient.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -43,7 +44,9 @@ private slots:
     void connectWhileConnected();
     void connectFailures_data();
     void connectFailures();
-    void portTakesLow16Bits();
+    void portOutsideRange_data();
+    void portOutsideRange();
+    void hostThatNeverAnswers();
     void reconnectAfterDeviceClosed();
     void disconnectWithoutConnection();
     void disconnectWithConnection();
@@ -159,12 +162,52 @@ void TestConnection::connectFailures() {
     QVERIFY(l.Accept().Valid());
 }
 
-void TestConnection::portTakesLow16Bits() {
-    Listener l;
-    Target(QStringLiteral("127.0.0.1"), 65536 + l.Port());
+void TestConnection::portOutsideRange_data() {
+    QTest::addColumn<int>("offset"); // added to the simulator's port P
+    QTest::newRow("65536 + P") << 65536;
+    QTest::newRow("131072 + P") << 131072;
+    QTest::newRow("P - 65536") << -65536;
+}
+
+void TestConnection::portOutsideRange() {
+    QFETCH(int, offset);
+    testsupport::SimProcess sim;
+    QVERIFY2(sim.Start(), qPrintable(sim.Diagnostics()));
+    Target(QStringLiteral("127.0.0.1"), sim.Port() + offset);
     m_form->btnConnect->click();
-    QCOMPARE(Lines(), QStringList{ConnectOk});
-    QVERIFY(l.Accept().Valid());
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, NoConnection);
+    QCOMPARE(Lines(), QStringList{NoConnection});
+    QVERIFY(!idTCPClient->IsConnected());
+
+    // The first connection the simulator sees is the corrected one.
+    Connect(sim.Port());
+    QCOMPARE(Lines(), (QStringList{NoConnection, ConnectOk}));
+    QVERIFY(sim.WaitForErrorOutput(QStringLiteral("connection from")));
+    QCOMPARE(sim.ErrorOutput().count(QStringLiteral("connection from")), 1);
+    QCOMPARE(sim.Stop(), 0);
+}
+
+void TestConnection::hostThatNeverAnswers() {
+    testsupport::SilentListener silent;
+    QVERIFY(silent.Valid());
+    bool ticked = false;
+    QTimer due;
+    due.setSingleShot(true);
+    connect(&due, &QTimer::timeout, this, [&] { ticked = true; });
+    due.start(0);
+    QElapsedTimer took;
+    took.start();
+    Connect(silent.Port());
+    // Given up at about 21 s (Linux alone would take about two minutes); no
+    // event ran while the window waited.
+    QVERIFY2(took.elapsed() < 30000, QByteArray::number(took.elapsed()).constData());
+    QVERIFY(!ticked);
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].text, NoConnection);
+    QCOMPARE(Lines(), QStringList{NoConnection});
+    QVERIFY(!idTCPClient->IsConnected());
+    QTRY_VERIFY(ticked); // the timer was due all along
 }
 
 void TestConnection::reconnectAfterDeviceClosed() {

@@ -109,6 +109,7 @@ private slots:
     void releaseClosesOrderly_data();
     void releaseClosesOrderly();
     void limitedConnectTimeout();
+    void silentHostTimesOut();
 };
 
 void TestTcpClient::initTestCase() {
@@ -489,6 +490,23 @@ void TestTcpClient::limitedConnectTimeout() {
     } catch (const tcp::SocketError &e) {
         QCOMPARE(e.Code(), int(ECONNREFUSED));
     }
+}
+
+void TestTcpClient::silentHostTimesOut() {
+    // The SYN is dropped: the attempt ends at its limit, not at the kernel's.
+    testsupport::SilentListener silent;
+    QVERIFY(silent.Valid());
+    TcpClient c;
+    c.ConnectTimeout = 300;
+    c.Host = "127.0.0.1";
+    c.Port = silent.Port();
+    try {
+        c.Connect();
+        QFAIL("no error");
+    } catch (const tcp::SocketError &e) {
+        QCOMPARE(e.Code(), int(ETIMEDOUT));
+    }
+    QVERIFY(!c.IsConnected());
 }
 
 QTEST_GUILESS_MAIN(TestTcpClient)
