@@ -5,6 +5,7 @@
 #include "Edits.h"
 #include "Logic.h"
 #include "StringGrid.h"
+#include "Style.h"
 #include "TcpClient.h"
 
 #include <QApplication>
@@ -165,6 +166,7 @@ void TMainForm::CreateControls() {
     // parent's font on to its children.
     QApplication::setFont(DesignFont());
     setFont(DesignFont());
+    SetProgramIcon();
 
     auto *central = new QWidget(this);
     setCentralWidget(central);

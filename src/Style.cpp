@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QStyleFactory>
 
 namespace {
@@ -51,4 +52,8 @@ void EnsureDesignFonts() {
          {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
         if (QFile::exists(QLatin1String(path)))
             QFontDatabase::addApplicationFont(QLatin1String(path));
+}
+
+void SetProgramIcon() {
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tavrin.png")));
 }

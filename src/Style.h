@@ -12,3 +12,7 @@ void SelectStyleOrWarn(const QString &name);
 // Makes the design font available where the system lacks it: a
 // metric-compatible Tahoma from Debian's fonts-wine when installed.
 void EnsureDesignFonts();
+
+// The program's icon, application-wide: the main window and the message
+// boxes (which have no parent window) show it.
+void SetProgramIcon();

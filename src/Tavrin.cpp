@@ -10,6 +10,7 @@ int main(int argc, char *argv[]) {
     // that carries its task bar entry.
     app.setQuitOnLastWindowClosed(true);
     EnsureDesignFonts();
+    SetProgramIcon();
     SelectStyleOrWarn(QStringLiteral("Onyx Blue"));
     TMainForm form;
     form.show();
