@@ -112,7 +112,7 @@ QGroupBox *Group(const QString &caption, QWidget *parent, int x, int y, int w, i
 }
 
 QPushButton *Button(const QString &caption, QWidget *parent, int x, int y, int w, int h) {
-    auto *b = new QPushButton(caption, parent);
+    auto *b = new ui::TButton(caption, parent);
     b->setGeometry(x, y, w, h);
     b->setAutoDefault(false);
     return b;

@@ -202,6 +202,12 @@ void TSpinEdit::keyPressEvent(QKeyEvent *event) {
 }
 
 void TSpinEdit::wheelEvent(QWheelEvent *event) {
+    // A wheel turned over a field the operator is not editing scrolls past
+    // it rather than changing its value.
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
     const int dy = event->angleDelta().y();
     if (dy > 0)
         StepBy(1);
@@ -216,6 +222,20 @@ void TSpinEdit::resizeEvent(QResizeEvent *event) {
     const int h = height() - 2;
     m_up->setGeometry(width() - w - 1, 1, w, h / 2);
     m_down->setGeometry(width() - w - 1, 1 + h / 2, w, h - h / 2);
+}
+
+// ---- TButton ----------------------------------------------------------------
+
+void TButton::keyPressEvent(QKeyEvent *event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // A held key presses once, as Space does.
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 // ---- caption labels ---------------------------------------------------------
@@ -259,6 +279,8 @@ TLabeledEdit::TLabeledEdit(const QString &caption, QWidget *parent)
 // ---- TMemo ------------------------------------------------------------------
 
 TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent) {
+    // One stop in the window's Tab order, like every other control.
+    setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Each added line scrolls the view. An opaque viewport is scrolled by

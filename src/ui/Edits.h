@@ -1,8 +1,10 @@
 #pragma once
 // One-line edits with a typing limit that applies only to what the user
-// types or pastes, the numeric spin edit, caption labels and the traffic log.
+// types or pastes, the numeric spin edit, caption labels, push buttons and
+// the traffic log.
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <cstdint>
 
@@ -75,6 +77,17 @@ private:
     QString m_lastText;
     QToolButton *m_up = nullptr;
     QToolButton *m_down = nullptr;
+};
+
+// A push button that Return and Enter (the keypad's too) press while it has
+// the focus, as Space does, with or without a dialog around it.
+class TButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 // Puts a caption label to the left of field: its right edge 4 px left of the

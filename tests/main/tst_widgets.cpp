@@ -103,6 +103,12 @@ private slots:
         down->click();
         QCOMPARE(e.Value(), 65535);
 
+        // The wheel steps a field that has the focus.
+        e.show();
+        e.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&e));
+        e.setFocus();
+        QVERIFY(e.hasFocus());
         QWheelEvent forward(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton,
                             Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&e, &forward);
