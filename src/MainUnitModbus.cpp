@@ -122,7 +122,8 @@ void TMainForm::btnReadAllRegsClick(QObject *) {
 
 // The range of the read/write range fields, kept inside the image: a start
 // below 40001 or above 40256, or fewer than one register, is refused; a count
-// running past index 255 (or above 255) is cut.
+// running past index 255 (or above 255) is cut, and the log says so before
+// the request, since "Num. of point:" still shows the count asked for.
 static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count) {
     first = int32_t(int64_t(f->edRRStart->Value()) - 40001);
     const int32_t wanted = f->edRRNums->Value();
@@ -131,6 +132,12 @@ static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count) {
         return false;
     }
     count = std::min({wanted, MaxQuantity, RegsSize - first});
+    if (count < wanted)
+        f->Memo1->AddLine(QStringLiteral("Range cut to %1 of %2 registers (%3 to %4).")
+                              .arg(count)
+                              .arg(wanted)
+                              .arg(40001 + first)
+                              .arg(40001 + first + count - 1));
     return true;
 }
 

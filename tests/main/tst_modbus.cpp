@@ -229,22 +229,40 @@ private slots:
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("fields"); // bytes 8..11, or empty: refused
-        QTest::newRow("read 40255 x 255 cut") << false << 40255 << 255 << "00 FE 00 02";
-        QTest::newRow("read 40256 x 1") << false << 40256 << 1 << "00 FF 00 01";
-        QTest::newRow("read 40001 x 300 cut") << false << 40001 << 300 << "00 00 00 FF";
-        QTest::newRow("read below 40001") << false << 40000 << 6 << "";
-        QTest::newRow("read above 40256") << false << 40257 << 1 << "";
-        QTest::newRow("read zero count") << false << 40001 << 0 << "";
-        QTest::newRow("read negative count") << false << 40001 << -3 << "";
-        QTest::newRow("write 40250 x 100 cut") << true << 40250 << 100 << "00 F9 00 07";
-        QTest::newRow("write 40001 x 600 cut") << true << 40001 << 600 << "00 00 00 FF";
-        QTest::newRow("write below 40001") << true << -5 << 2 << "";
+        QTest::addColumn<QString>("cut");    // the log line before "Send: ", if any
+        QTest::newRow("read 40255 x 255 cut")
+            << false << 40255 << 255 << "00 FE 00 02"
+            << "Range cut to 2 of 255 registers (40255 to 40256).";
+        QTest::newRow("read 40256 x 1") << false << 40256 << 1 << "00 FF 00 01"
+                                        << "";
+        QTest::newRow("read 40001 x 300 cut")
+            << false << 40001 << 300 << "00 00 00 FF"
+            << "Range cut to 255 of 300 registers (40001 to 40255).";
+        QTest::newRow("read below 40001") << false << 40000 << 6 << ""
+                                          << "";
+        QTest::newRow("read above 40256") << false << 40257 << 1 << ""
+                                          << "";
+        QTest::newRow("read zero count") << false << 40001 << 0 << ""
+                                         << "";
+        QTest::newRow("read negative count") << false << 40001 << -3 << ""
+                                             << "";
+        QTest::newRow("write 40250 x 100 cut")
+            << true << 40250 << 100 << "00 F9 00 07"
+            << "Range cut to 7 of 100 registers (40250 to 40256).";
+        QTest::newRow("write 40250 x 7") << true << 40250 << 7 << "00 F9 00 07"
+                                         << "";
+        QTest::newRow("write 40001 x 600 cut")
+            << true << 40001 << 600 << "00 00 00 FF"
+            << "Range cut to 255 of 600 registers (40001 to 40255).";
+        QTest::newRow("write below 40001") << true << -5 << 2 << ""
+                                           << "";
     }
     void rangeBounds() {
         QFETCH(bool, write);
         QFETCH(int, start);
         QFETCH(int, count);
         QFETCH(QString, fields);
+        QFETCH(QString, cut);
         OpenConnected();
         f.form->edRRStart->SetValue(start);
         f.form->edRRNums->SetValue(count);
@@ -266,6 +284,14 @@ private slots:
             QCOMPARE(req.mid(3 * 16, 2),
                      QStringLiteral("%1").arg(2 * n & 0xFF, 2, 16, QChar(u'0')).toUpper());
         }
+        // One line before the request says how many registers went out.
+        const QStringList lines = f.Lines();
+        qsizetype send = lines.size() - 1;
+        while (send >= 0 && !lines[send].startsWith(QStringLiteral("Send: ")))
+            --send;
+        QVERIFY(send >= 1);
+        QCOMPARE(lines[send - 1],
+                 cut.isEmpty() ? QStringLiteral("Successful connect with Tavrin") : cut);
     }
 
     void shorterTextAfterLonger() {
