@@ -19,7 +19,7 @@
 #include "SimProcess.h"
 
 #include "Edits.h"
-#include "Logic.h"
+#include "Hex.h"
 #include "MainUnit.h"
 #include "Style.h"
 
@@ -491,7 +491,8 @@ void BenchExchangeAndGrid(int iterations) {
     {
         f->Memo1->ClearLines();
         const QString line = QStringLiteral("Receive: ") +
-                             logic::HexRendering(RBuf, AnswerBytes(255)) + QStringLiteral("\r\n");
+                             core::HexRendering({RBuf, size_t(AnswerBytes(255))}) +
+                             QStringLiteral("\r\n");
         Samples add;
         for (int i = 0; i < iterations; ++i) {
             const int64_t t0 = MonotonicNs();

@@ -3,8 +3,8 @@
 // Input: byte 0 is the request's start index, byte 1 its quantity, the rest
 // (at most MaxAnswer bytes) the answer that the device sends back.
 //
-// Once: an application on the offscreen platform, a main window in a
-// temporary folder (message boxes answered by a hook) and a listener on
+// Once: an application on the offscreen platform, a main window from the
+// tests' window fixture (message boxes answered by its hook) and a listener on
 // 127.0.0.1. Per input: a new client connects to the listener (as Connect
 // does, without its log lines), the accepted peer sends the answer and shuts
 // its sending side (an empty answer thus ends the exchange at once rather
@@ -20,16 +20,13 @@
 //  - inside, exactly the registers that this answer brought in full get
 //    their words, unless the answer is an exception (bit 7 of byte 7); the
 //    rest keep their values.
+#include "FormFixture.h"
 #include "LoopbackPeer.h"
 
-#include "Edits.h"
 #include "MainUnit.h"
-#include "MessageBox.h"
 #include "TcpClient.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdint>
@@ -47,8 +44,7 @@ constexpr int ClearLogEvery = 1000;
 
 struct World {
     std::unique_ptr<QApplication> app;
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<TMainForm> form;
+    FormFixture fixture;
     std::unique_ptr<testsupport::Listener> listener;
     long iterations = 0;
     long exceptions = 0;
@@ -67,10 +63,7 @@ World &TheWorld() {
         static char *argv[] = {name, nullptr};
         auto *world = new World;
         world->app = std::make_unique<QApplication>(argc, argv);
-        ui::SetMessageBoxHook([](const ui::BoxRequest &) {});
-        world->dir = std::make_unique<QTemporaryDir>();
-        world->form = std::make_unique<TMainForm>(nullptr, world->dir->path() + u'/');
-        world->form->Timer1->stop();
+        world->fixture.Open();
         world->listener = std::make_unique<testsupport::Listener>();
         if (!world->listener->Valid())
             Fail("no listener on 127.0.0.1");
@@ -108,8 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t *answer = data + 2;
     const size_t answerSize = std::min(size - 2, MaxAnswer);
 
+    TMainForm *const form = w.fixture.form.get();
     if (++w.iterations % ClearLogEvery == 0)
-        w.form->Memo1->ClearLines();
+        form->Memo1->ClearLines();
 
     // A fresh connection, as Disconnect and Connect would leave it.
     delete idTCPClient;
@@ -137,12 +131,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     PutReadRequest(start, quantity);
     RecCount = -1;
     try {
-        w.form->SendByTCP();
+        form->SendByTCP();
     } catch (const std::exception &) {
         ++w.exceptions; // passes to the caption display in the program
     }
     const int32_t s = SBuf[9], c = SBuf[11];
-    w.form->Buf2Regs(s, c);
+    form->Buf2Regs(s, c);
     peer.Abort(); // a reset: no TIME_WAIT left behind per input
 
     if (RecCount < -1 || RecCount > BufSize || (RecCount > 0 && size_t(RecCount) > answerSize))

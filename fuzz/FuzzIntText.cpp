@@ -1,4 +1,4 @@
-// fuzz-inttext: ui::TryStrToInt and ui::StrToIntDef against a reference
+// fuzz-inttext: core::TryStrToInt and core::StrToIntDef against a reference
 // written here from the rules alone, in a different shape (plain std::string
 // work on the ASCII text). Any disagreement aborts.
 //
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::optional<int32_t> want = Reference(text);
 
     int32_t got = 0;
-    const bool ok = ui::TryStrToInt(text, got);
+    const bool ok = core::TryStrToInt(text, got);
     if (ok != want.has_value())
         Disagree(text, "number or not", ok, want.has_value());
     if (ok && got != *want)
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // StrToIntDef is the same rule with a default: try two defaults so that
     // a default that happens to equal the value cannot hide a mistake.
     for (int32_t def : {-77, 12345}) {
-        const int32_t d = ui::StrToIntDef(text, def);
+        const int32_t d = core::StrToIntDef(text, def);
         const int32_t expected = want.value_or(def);
         if (d != expected)
             Disagree(text, "StrToIntDef", d, expected);

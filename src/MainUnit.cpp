@@ -3,7 +3,7 @@
 #include "MainUnit.h"
 #include "Dispatch.h"
 #include "Edits.h"
-#include "Logic.h"
+#include "Hex.h"
 #include "StringGrid.h"
 #include "Style.h"
 #include "TcpClient.h"
@@ -350,7 +350,7 @@ void TMainForm::WireEvents() {
 }
 
 static void SetHexLabel(QLabel *label, int32_t value, int digits) {
-    label->setText(logic::HexLabelText(value, digits));
+    label->setText(core::HexLabelText(value, digits));
     label->adjustSize();
 }
 

@@ -9,9 +9,15 @@
 // and restores Regs[0..155]. SendByTCP is the one exchange: SBuf out behind a
 // 4-byte count, whatever has arrived within ~3 s into RBuf.
 //
+// Frames, answers, the register map and the text rules are plain functions
+// of the core library (src/core); the methods here glue them to the controls
+// and the module state.
+//
 // Everything runs on the GUI thread; handlers run one at a time, so the
 // module state below needs no locks. Every handler is entered through
 // ui::Dispatch, so an exception ends the handler and shows in the caption.
+#include "RegisterMap.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
@@ -35,14 +41,17 @@ class TStringGrid;
 namespace tcp {
 class TcpClient;
 }
+namespace core {
+struct Mbap;
+}
 
 class TMainForm;
 
 // ---- module state -----------------------------------------------------------
-constexpr int RegsSize = 256;   // register image, indices 0..255
-constexpr int DeviceRegs = 155; // indices 0..154 exist on the device
-constexpr int SavedRegs = 156;  // indices 0..155 go to the settings file
-constexpr int BufSize = 1024;   // SBuf and RBuf
+constexpr int RegsSize = core::ImageSize;    // register image, indices 0..255
+constexpr int DeviceRegs = core::DeviceRegs; // indices 0..154 exist on the device
+constexpr int SavedRegs = core::SavedRegs;   // indices 0..155 go to the settings file
+constexpr int BufSize = 1024;                // SBuf and RBuf
 
 extern TMainForm *MainForm;
 extern QString ProgramPath; // executable folder, ends in a separator
@@ -162,9 +171,13 @@ private:
     // The is-connected test; no client (inside the Disconnect pause) is
     // not connected.
     bool ClientConnected();
-    // After an answer: the hex rendering, the register copy (reads only),
-    // the redraw, then the answer line "Receive: " + hex + CR LF.
-    void CompleteExchange(bool copyRegisters);
+    // The header fields of the next frame.
+    core::Mbap FrameHeader() const;
+    // The commands' shared tail, once SBuf and SendCount hold the frame:
+    // RecCount -1, SendByTCP, and after an answer the hex rendering, the
+    // register copy (reads only), the redraw and the line "Receive: " + hex
+    // + CR LF.
+    void Exchange(bool copyRegisters);
 
     QString m_programPathOverride;
     bool m_closeSaveFailed = false; // the next close saves if it can, then closes

@@ -1,8 +1,8 @@
 // Register grid: the register map, the redraw from Regs and in-place editing.
 #include "Edits.h"
 #include "IntText.h"
-#include "Logic.h"
 #include "MainUnit.h"
+#include "RegisterMap.h"
 #include "StringGrid.h"
 
 #include <stdexcept>
@@ -21,8 +21,8 @@ void TMainForm::Init_SG() {
         QStringList names, numbers;
         Map() {
             for (int row = 1; row <= LastRow; ++row) {
-                names << logic::RegisterName(row);
-                numbers << QString::number(40000 + row);
+                names << core::RegisterName(row);
+                numbers << QString::number(core::FirstNumber - 1 + row);
             }
         }
     };
@@ -37,27 +37,27 @@ void TMainForm::RefreshSG() {
     Init_SG();
     // Every value cell gets its final text in one write (empty where nothing
     // is shown), so an unchanged row costs no repaint.
-    for (int row = 1; row <= 55; ++row) {
+    for (int index = 0; index < core::TextStart; ++index) {
         QString text;
-        if (row == 24)
-            text = logic::VersionText(Regs[logic::VersionIndex]);
-        else if (row <= 41 || row >= 51)
-            text = QString::number(Regs[row - 1]);
-        // Rows 42 to 50 are unassigned and stay empty.
-        sg->SetCell(ValueCol, row, text);
+        if (index == core::VersionIndex)
+            text = core::VersionText(Regs[index]);
+        else if (index < core::FirstEmptyIndex || index > core::LastEmptyIndex)
+            text = QString::number(Regs[index]);
+        sg->SetCell(ValueCol, index + 1, text);
     }
     // The length row shows what the device sent; the image keeps at most 100.
-    if (Regs[logic::TextLength] > logic::MaxTextLength)
-        Regs[logic::TextLength] = logic::MaxTextLength;
-    const int lastCharRow = 56 + Regs[logic::TextLength];
-    for (int row = 56; row <= LastRow; ++row)
-        sg->SetCell(ValueCol, row,
-                    row <= lastCharRow ? QString(QChar(char16_t(Regs[row - 1]))) : QString());
+    if (Regs[core::TextLength] > core::MaxTextLength)
+        Regs[core::TextLength] = core::MaxTextLength;
+    // The characters and the register after them (the ending zero).
+    const int lastCharIndex = core::TextStart + Regs[core::TextLength];
+    for (int index = core::TextStart; index < DeviceRegs; ++index)
+        sg->SetCell(ValueCol, index + 1,
+                    index <= lastCharIndex ? QString(QChar(char16_t(Regs[index]))) : QString());
     CreateTextFromRegs();
 }
 
 void TMainForm::CreateTextFromRegs() {
-    const QString text = logic::TextFromRegs(Regs);
+    const QString text = core::TextFromRegs(Regs);
     if (edText->text() != text)
         edText->setText(text);
 }
@@ -70,14 +70,14 @@ void TMainForm::sgSetEditText(QObject *, int32_t, int32_t ARow, const QString &V
     if (ARow < 1 || ARow > LastRow)
         return;
     const int index = ARow - 1;
-    if (ARow > 55) {
-        const QString c = logic::CharCellText(Value);
+    if (index >= core::TextStart) {
+        const QString c = core::CharCellText(Value);
         if (!c.isEmpty())
             Regs[index] = uint16_t(c.front().unicode() & 0xFF);
         sg->SetCell(ValueCol, ARow, c);
         return;
     }
-    if (!logic::DigitsOnly(Value))
+    if (!core::DigitsOnly(Value))
         sg->SetCell(ValueCol, ARow, QStringLiteral("0"));
     const QString cell = sg->Cell(ValueCol, ARow);
     if (cell.isEmpty()) {
@@ -85,7 +85,7 @@ void TMainForm::sgSetEditText(QObject *, int32_t, int32_t ARow, const QString &V
         return;
     }
     int32_t v = 0;
-    if (!ui::TryStrToInt(cell, v))
+    if (!core::TryStrToInt(cell, v))
         throw std::runtime_error(
             QStringLiteral("'%1' is not a valid integer value").arg(cell).toStdString());
     Regs[index] = uint16_t(uint32_t(v) & 0xFFFF);

@@ -6,9 +6,9 @@
 #include <QLabel>
 
 namespace {
-constexpr int CounterIndex = 1; // 40002
-constexpr int TriggerIndex = 0; // 40001
-constexpr int StallTicks = 2;   // a count above this triggers on the next tick
+using core::CounterIndex;
+using core::TriggerIndex;
+constexpr int StallTicks = 2; // a count above this triggers on the next tick
 
 void SetLabel(QLabel *label, const QString &text) {
     label->setText(text);

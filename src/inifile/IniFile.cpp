@@ -227,7 +227,7 @@ QString TIniFile::ReadString(const QString &section, const QString &key, const Q
 }
 
 int32_t TIniFile::ReadInteger(const QString &section, const QString &key, int32_t def) const {
-    return ui::StrToIntDef(ReadString(section, key, QString()), def);
+    return core::StrToIntDef(ReadString(section, key, QString()), def);
 }
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value) {

@@ -151,7 +151,7 @@ int32_t TSpinEdit::Value() const {
     if (t.isEmpty())
         return 0;
     int32_t v = 0;
-    return TryStrToInt(t, v) ? v : m_min;
+    return core::TryStrToInt(t, v) ? v : m_min;
 }
 
 void TSpinEdit::SetValue(int32_t value) {

@@ -1,6 +1,7 @@
 // The register grid through the real main window: the redraw from Regs and
 // values typed key by key into the grid.
 #include "Edits.h"
+#include "FormFixture.h"
 #include "KeyTokens.h"
 #include "MainUnit.h"
 #include "MessageBox.h"
@@ -10,7 +11,6 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -77,19 +77,16 @@ private:
     void GoToRow(int row);
     QString Value(int row) const { return m_form->sg->Cell(ValueCol, row); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    FormFixture m_fx{FormFixture::Timer::Running};
     TMainForm *m_form = nullptr;
     ui::TStringGrid *m_sg = nullptr;
-    QStringList m_boxes;
+    QList<FormFixture::ShownBox> &m_boxes = m_fx.boxes;
 };
 
 void TestGridWindow::init() {
-    ResetModuleState();
-    m_boxes.clear();
-    ui::SetMessageBoxHook([this](const ui::BoxRequest &r) { m_boxes << r.text; });
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_form = new TMainForm(nullptr, m_dir->path() + u'/');
+    m_fx.Open();
+    QVERIFY(m_fx.dir->isValid());
+    m_form = m_fx.form.get();
     m_sg = m_form->sg;
     m_form->show();
     QVERIFY(QTest::qWaitForWindowActive(m_form));
@@ -98,12 +95,9 @@ void TestGridWindow::init() {
 }
 
 void TestGridWindow::cleanup() {
-    delete m_form; // not closed: nothing is saved
     m_form = nullptr;
     m_sg = nullptr;
-    m_dir.reset();
-    ui::SetMessageBoxHook(nullptr);
-    ResetModuleState();
+    m_fx.Close(); // not closed: nothing is saved
 }
 
 void TestGridWindow::SetRegs(const RegList &regs) {

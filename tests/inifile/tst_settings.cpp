@@ -1,9 +1,10 @@
 // The window's settings: LoadIni at start-up, SaveIni at close, and what a
 // close that cannot save leaves behind.
 #include "Edits.h"
+#include "FormFixture.h"
 #include "IniFile.h"
-#include "Logic.h"
 #include "MainUnit.h"
+#include "RegisterMap.h"
 #include "TestFiles.h"
 #include "Unprivileged.h"
 
@@ -78,19 +79,17 @@ class TestSettings : public QObject {
     QString m_dir; // programPath without the trailing separator
     QString m_path;
     int m_count = 0;
-    std::unique_ptr<TMainForm> m_form;
+    FormFixture m_fx;
+    std::unique_ptr<TMainForm> &m_form = m_fx.form;
 
     // A window as start-up makes it, reading m_dir's settings file; preset
     // words go into Regs before, as values of a previous run would be.
     TMainForm &Open(const QString &programPath = {},
                     const QList<QPair<int, uint16_t>> &preset = {}) {
-        m_form.reset();
-        ResetModuleState();
-        for (const auto &[i, w] : preset)
-            Regs[i] = w;
-        m_form = std::make_unique<TMainForm>(nullptr,
-                                             programPath.isEmpty() ? m_dir + u'/' : programPath);
-        m_form->Timer1->stop();
+        m_fx.Open(programPath.isEmpty() ? m_dir + u'/' : programPath, [&] {
+            for (const auto &[i, w] : preset)
+                Regs[i] = w;
+        });
         return *m_form;
     }
 
@@ -109,8 +108,7 @@ private slots:
     }
 
     void cleanup() {
-        m_form.reset();
-        ResetModuleState();
+        m_fx.Close();
         Immutable::UndoAll();
     }
 
@@ -155,10 +153,10 @@ private slots:
         TMainForm &f = Open();
         const QString text = QStringLiteral("ab\r\n[Main]\nleft=500\r");
         Saved expected;
-        Regs[logic::TextLength] = uint16_t(text.size());
+        Regs[core::TextLength] = uint16_t(text.size());
         for (int i = 0; i < text.size(); ++i)
-            Regs[logic::TextStart + i] = expected.regs[logic::TextStart + i] = text[i].unicode();
-        expected.regs[logic::TextLength] = uint16_t(text.size());
+            Regs[core::TextStart + i] = expected.regs[core::TextStart + i] = text[i].unicode();
+        expected.regs[core::TextLength] = uint16_t(text.size());
         f.CreateTextFromRegs();
         QCOMPARE(f.edText->text(), text);
         f.SaveIni(QStringLiteral("Tavrin.ini"));

@@ -1,6 +1,7 @@
 // The main window: start-up, layout, hex labels, caption error display, style.
 #include "Dispatch.h"
 #include "Edits.h"
+#include "FormFixture.h"
 #include "MainUnit.h"
 #include "MessageBox.h"
 #include "StringGrid.h"
@@ -21,33 +22,18 @@
 class TestShell : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<TMainForm> form;
-    QList<ui::BoxRequest> boxes;
-
-    void NewForm() {
-        form.reset();
-        ResetModuleState();
-        dir = std::make_unique<QTemporaryDir>();
-        form = std::make_unique<TMainForm>(nullptr, dir->path() + u'/');
-    }
+    FormFixture f{FormFixture::Timer::Running};
+    std::unique_ptr<TMainForm> &form = f.form;
+    QList<FormFixture::ShownBox> &boxes = f.boxes;
 
 private slots:
-    void init() {
-        boxes.clear();
-        ui::SetMessageBoxHook([this](const ui::BoxRequest &r) { boxes << r; });
-        NewForm();
-    }
-    void cleanup() {
-        form.reset();
-        ResetModuleState();
-        ui::SetMessageBoxHook(nullptr);
-    }
+    void init() { f.Open(); }
+    void cleanup() { f.Close(); }
 
     void startupWithoutSettings() {
         QCOMPARE(form->windowTitle(), QStringLiteral("Tavrin V1.04"));
         QCOMPARE(myCaption, QStringLiteral("Tavrin V1.04"));
-        QCOMPARE(ProgramPath, dir->path() + u'/');
+        QCOMPARE(ProgramPath, f.dir->path() + u'/');
         QCOMPARE(form->edIP->text(), QStringLiteral("192.168.10.50"));
         QCOMPARE(form->sePort->text(), QStringLiteral("502"));
         QCOMPARE(form->edRRStart->text(), QStringLiteral("40001"));

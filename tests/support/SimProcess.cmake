@@ -7,7 +7,7 @@ function(tavrin_use_sim target)
 endfunction()
 
 # tavrin_use_test_support(<target>): only the header-only helpers that need
-# no simulator (LoopbackPeer.h).
+# no simulator (FormFixture.h, LoopbackPeer.h).
 function(tavrin_use_test_support target)
   target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
 endfunction()

@@ -1,6 +1,7 @@
 // The window's Connect and Disconnect commands, and window close, against the
 // simulator and a scripted peer on 127.0.0.1.
 #include "Edits.h"
+#include "FormFixture.h"
 #include "LoopbackPeer.h"
 #include "MainUnit.h"
 #include "MessageBox.h"
@@ -10,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -25,12 +25,6 @@ const QString Connected = QStringLiteral("Tavrin jest po\u0142\u0105czony.");
 const QString NoConnection = QStringLiteral("Brak po\u0142\u0105czenia z Tavrin.");
 const QString ConnectOk = QStringLiteral("Successful connect with Tavrin");
 const QString DisconnectLine = QStringLiteral("Disconnect with Tavrin");
-
-struct Box {
-    QString text;
-    QString title;
-    int linesBefore; // log lines when the box was shown
-};
 
 } // namespace
 
@@ -66,31 +60,22 @@ private:
         m_form->btnConnect->click();
     }
     QStringList Lines() const { return m_form->Memo1->Lines(); }
-    QString IniPath() const { return m_dir->filePath(QStringLiteral("Tavrin.ini")); }
+    QString IniPath() const { return m_fx.dir->filePath(QStringLiteral("Tavrin.ini")); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TMainForm> m_form;
-    QList<Box> m_boxes;
+    FormFixture m_fx{FormFixture::Timer::Running};
+    std::unique_ptr<TMainForm> &m_form = m_fx.form;
+    QList<FormFixture::ShownBox> &m_boxes = m_fx.boxes; // with the log lines before each
 };
 
 void TestConnection::init() {
-    ResetModuleState();
-    m_boxes.clear();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    ui::SetMessageBoxHook([this](const ui::BoxRequest &r) {
-        m_boxes.append({r.text, r.title, int(m_form ? m_form->Memo1->Lines().size() : -1)});
-    });
-    m_form = std::make_unique<TMainForm>(nullptr, m_dir->path() + u'/');
+    m_fx.Open();
+    QVERIFY(m_fx.dir->isValid());
     QVERIFY(idTCPClient);
     QVERIFY(Lines().isEmpty());
 }
 
 void TestConnection::cleanup() {
-    m_form.reset();
-    ui::SetMessageBoxHook(nullptr);
-    ResetModuleState();
-    m_dir.reset();
+    m_fx.Close();
 }
 
 void TestConnection::connectToSimulator() {

@@ -1,6 +1,6 @@
 #include "IntText.h"
 
-namespace ui {
+namespace core {
 
 namespace {
 int HexDigit(QChar c) {
@@ -75,4 +75,4 @@ int32_t StrToIntDef(QStringView text, int32_t def) {
     return TryStrToInt(text, v) ? v : def;
 }
 
-} // namespace ui
+} // namespace core

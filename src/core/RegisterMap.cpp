@@ -1,38 +1,6 @@
-#include "Logic.h"
+#include "RegisterMap.h"
 
-namespace logic {
-
-QString HexRendering(const uint8_t *bytes, int count) {
-    static const char digits[] = "0123456789ABCDEF";
-    QString s;
-    if (count <= 0)
-        return s;
-    s.resize(qsizetype(count) * 3);
-    QChar *out = s.data();
-    for (int i = 0; i < count; ++i) {
-        *out++ = QLatin1Char(digits[bytes[i] >> 4]);
-        *out++ = QLatin1Char(digits[bytes[i] & 0x0F]);
-        *out++ = QLatin1Char(' ');
-    }
-    return s;
-}
-
-QString HexLabelText(int32_t value, int minDigits) {
-    return QStringLiteral("0x") +
-           QString::number(uint32_t(value), 16).toUpper().rightJustified(minDigits, u'0');
-}
-
-void PutHeader(uint8_t *frame, int32_t transactionId, int32_t protocolId, int32_t nodeId,
-               int32_t sendCount) {
-    const uint32_t length = uint32_t(sendCount) - 6u;
-    frame[0] = uint8_t(uint32_t(transactionId) >> 8);
-    frame[1] = uint8_t(transactionId);
-    frame[2] = uint8_t(uint32_t(protocolId) >> 8);
-    frame[3] = uint8_t(protocolId);
-    frame[4] = uint8_t(length >> 8);
-    frame[5] = uint8_t(length);
-    frame[6] = uint8_t(nodeId);
-}
+namespace core {
 
 QString RegisterName(int row) {
     // clang-format off
@@ -75,16 +43,32 @@ QString VersionText(uint16_t value) {
            QString::number(value % 100).rightJustified(2, u'0');
 }
 
-QString TextFromRegs(const uint16_t *regs) {
+QString TextFromRegs(ConstImage regs) {
     QString s;
     const int count = regs[TextLength] + 1;
-    for (int i = 0; i < count && TextStart + i < 256; ++i) {
+    for (int i = 0; i < count && TextStart + i < ImageSize; ++i) {
         const uint16_t unit = regs[TextStart + i];
         if (unit == 0)
             break;
         s.append(QChar(char16_t(unit)));
     }
     return s;
+}
+
+int TextToRegs(QStringView text, Image regs) {
+    qsizetype length = text.size();
+    if (length > MaxSentText) {
+        length = MaxSentText;
+        if (text.at(length - 1).isHighSurrogate())
+            --length;
+    }
+    const int L = int(length);
+    for (int i = 0; i < L; ++i)
+        regs[TextStart + i] = text.at(i).unicode();
+    for (int i = TextStart + L; i <= TextClearEnd; ++i)
+        regs[i] = 0;
+    regs[TextLength] = uint16_t(L);
+    return L;
 }
 
 QString CharCellText(const QString &value) {
@@ -98,4 +82,4 @@ bool DigitsOnly(const QString &value) {
     return true;
 }
 
-} // namespace logic
+} // namespace core

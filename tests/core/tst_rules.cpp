@@ -1,5 +1,7 @@
 // Pure rules: hex rendering, hex labels, frame header, register map.
-#include "Logic.h"
+#include "Hex.h"
+#include "Modbus.h"
+#include "RegisterMap.h"
 
 #include <QtTest>
 
@@ -25,7 +27,7 @@ private slots:
         QFETCH(int, value);
         QFETCH(int, digits);
         QFETCH(QString, text);
-        QCOMPARE(logic::HexLabelText(value, digits), text);
+        QCOMPARE(core::HexLabelText(value, digits), text);
     }
 
     void hexRendering_data() {
@@ -41,8 +43,8 @@ private slots:
     void hexRendering() {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
-        const QString s = logic::HexRendering(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                              int(bytes.size()));
+        const QString s = core::HexRendering(
+            {reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())});
         QCOMPARE(s, text);
         QCOMPARE(s.size(), bytes.size() * 3);
     }
@@ -71,7 +73,7 @@ private slots:
         QFETCH(QByteArray, header);
         uint8_t frame[8];
         std::fill(std::begin(frame), std::end(frame), uint8_t(0xEE));
-        logic::PutHeader(frame, tid, pid, node, sendCount);
+        core::PutHeader(frame, {tid, pid, node}, sendCount);
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame), 7), header);
         QCOMPARE(frame[7], uint8_t(0xEE)); // nothing written past the header
     }
@@ -100,24 +102,24 @@ private slots:
     void registerMap() {
         QFETCH(int, row);
         QFETCH(QString, name);
-        QCOMPARE(logic::RegisterName(row), name);
+        QCOMPARE(core::RegisterName(row), name);
     }
 
     void mapIsComplete() {
         // Every register row has a name; ranges 1..7 each have min, maks, nr.
         for (int row = 1; row <= 155; ++row)
-            QVERIFY2(!logic::RegisterName(row).isEmpty(), qPrintable(QString::number(row)));
+            QVERIFY2(!core::RegisterName(row).isEmpty(), qPrintable(QString::number(row)));
         for (int k = 1; k <= 7; ++k) {
             const int row = 3 * k;
-            QCOMPARE(logic::RegisterName(row),
+            QCOMPARE(core::RegisterName(row),
                      QStringLiteral("(Zakres/Kolor %1 \u2013 min)").arg(k));
-            QCOMPARE(logic::RegisterName(row + 1),
+            QCOMPARE(core::RegisterName(row + 1),
                      QStringLiteral("(Zakres/Kolor %1 \u2013 maks)").arg(k));
-            QCOMPARE(logic::RegisterName(row + 2),
+            QCOMPARE(core::RegisterName(row + 2),
                      QStringLiteral("(Zakres/Kolor %1 \u2013 nr)").arg(k));
         }
     }
 };
 
 QTEST_APPLESS_MAIN(TestLogic)
-#include "tst_logic.moc"
+#include "tst_rules.moc"

@@ -5,7 +5,7 @@
 #include <QStringView>
 #include <cstdint>
 
-namespace ui {
+namespace core {
 
 // Leading spaces, an optional sign, then "$", "x", "X", "0x", "0X" plus hex
 // digits (32-bit pattern, taken as signed) or decimal digits within the
@@ -15,4 +15,4 @@ bool TryStrToInt(QStringView text, int32_t &value);
 // The number, or def when the text is not one.
 int32_t StrToIntDef(QStringView text, int32_t def);
 
-} // namespace ui
+} // namespace core

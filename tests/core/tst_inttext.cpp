@@ -63,10 +63,10 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(int, value);
         int32_t v = 12345;
-        QCOMPARE(ui::TryStrToInt(text, v), ok);
+        QCOMPARE(core::TryStrToInt(text, v), ok);
         if (ok)
             QCOMPARE(v, value);
-        QCOMPARE(ui::StrToIntDef(text, -77), ok ? value : -77);
+        QCOMPARE(core::StrToIntDef(text, -77), ok ? value : -77);
     }
 };
 
