@@ -68,19 +68,6 @@ QFont DesignFont() {
     return f;
 }
 
-QFont LogFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
-                   QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")});
-    f.setStyleHint(QFont::Monospace);
-    f.setPixelSize(11);
-    // The log is hex and plain messages: a monospace font needs no shaping,
-    // which was most of the cost of laying out a long answer line.
-    f.setStyleStrategy(QFont::PreferNoShaping);
-    f.setKerning(false);
-    return f;
-}
-
 // Keeps a child at its design place and width inside its parent, taking the
 // parent's full height less the design margins (a group box's own layout
 // margins depend on the style).
@@ -198,7 +185,6 @@ void TMainForm::CreateControls() {
     cl->addWidget(PanelTop);
     Memo1 = new ui::TMemo(PanelClient);
     Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setFont(LogFont());
     Memo1->setPlainText(QStringLiteral("Memo1"));
     cl->addWidget(Memo1, 1);
 

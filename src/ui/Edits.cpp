@@ -10,9 +10,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QScrollBar>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <climits>
@@ -275,42 +272,5 @@ QLabel *AttachLabel(QWidget *field, const QString &caption) {
 
 TLabeledEdit::TLabeledEdit(const QString &caption, QWidget *parent)
     : TLimitEdit(parent), m_label(AttachLabel(this, caption)) {}
-
-// ---- TMemo ------------------------------------------------------------------
-
-TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent) {
-    // One stop in the window's Tab order, like every other control.
-    setTabChangesFocus(true);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // Each added line scrolls the view. An opaque viewport is scrolled by
-    // moving its pixels in the window's image at once (about 50 us for this
-    // size, per line); a transparent one only marks the area for the next
-    // paint, which happens once however many lines an exchange adds. The
-    // background is painted by paintEvent instead.
-    viewport()->setAutoFillBackground(false);
-}
-
-void TMemo::paintEvent(QPaintEvent *event) {
-    {
-        QPainter painter(viewport());
-        painter.fillRect(event->rect(), viewport()->palette().brush(QPalette::Base));
-    }
-    QPlainTextEdit::paintEvent(event);
-}
-
-void TMemo::AddLine(const QString &line) {
-    QString s = line;
-    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    appendPlainText(s);
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-}
-
-QStringList TMemo::Lines() const {
-    const QString all = toPlainText();
-    if (all.isEmpty())
-        return {};
-    return all.split(u'\n');
-}
 
 } // namespace ui

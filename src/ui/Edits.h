@@ -1,9 +1,9 @@
 #pragma once
 // One-line edits with a typing limit that applies only to what the user
-// types or pastes, the numeric spin edit, caption labels, push buttons and
-// the traffic log.
+// types or pastes, the numeric spin edit, caption labels and push buttons.
+#include "Memo.h" // the traffic log
+
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <cstdint>
@@ -103,20 +103,6 @@ public:
 
 private:
     QLabel *m_label;
-};
-
-// The traffic log: lines are added one at a time at the end, and the view
-// then shows the newest one.
-class TMemo : public QPlainTextEdit {
-    Q_OBJECT
-public:
-    explicit TMemo(QWidget *parent = nullptr);
-    void AddLine(const QString &line);
-    void ClearLines() { clear(); }
-    QStringList Lines() const;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 };
 
 } // namespace ui
