@@ -329,10 +329,14 @@ void TMainForm::WireEvents() {
             ui::Guarded([this] { cbRepeatJobClick(cbRepeatJob); }));
     connect(Timer1, &QTimer::timeout, this, ui::Guarded([this] { Timer1Timer(Timer1); }));
 
-    sg->OnSelectCell = ui::Guarded(
-        [this](int col, int row, bool &canSelect) { sgSelectCell(sg, col, row, canSelect); });
-    sg->OnSetEditText = ui::Guarded(
-        [this](int col, int row, const QString &text) { sgSetEditText(sg, col, row, text); });
+    // The grid enters its callbacks through ui::Dispatch itself: a guard here
+    // would hide a failing select-cell from the grid, which refuses the move.
+    sg->OnSelectCell = [this](int col, int row, bool &canSelect) {
+        sgSelectCell(sg, col, row, canSelect);
+    };
+    sg->OnSetEditText = [this](int col, int row, const QString &text) {
+        sgSetEditText(sg, col, row, text);
+    };
 }
 
 static void SetHexLabel(QLabel *label, int32_t value, int digits) {

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QTest>
 #include <memory>
+#include <stdexcept>
 
 using gridtest::Press;
 using gridtest::PressAll;
@@ -60,6 +61,7 @@ private slots:
     void numberEditing();
     void conversionError_data();
     void conversionError();
+    void callbacksLeaveGuardToGrid();
     void versionTypedKeyByKey();
     void characterEditing_data();
     void characterEditing();
@@ -321,6 +323,15 @@ void TestGridWindow::conversionError() {
     QCOMPARE(Regs[0], before);
     QCOMPARE(m_sg->Row(), 2);
     QVERIFY(m_boxes.isEmpty());
+}
+
+void TestGridWindow::callbacksLeaveGuardToGrid() {
+    // The window's callbacks carry no guard of their own: a failure reaches
+    // the grid, whose guard reports it and, for select-cell, refuses the move.
+    const QString big = QStringLiteral("4294967296");
+    m_sg->SetCell(ValueCol, 1, big);
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, m_sg->OnSetEditText(ValueCol, 1, big));
+    QCOMPARE(m_form->windowTitle(), myCaption);
 }
 
 void TestGridWindow::versionTypedKeyByKey() {
