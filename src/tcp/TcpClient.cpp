@@ -1,11 +1,16 @@
 #include "TcpClient.h"
 #include "Platform.h"
 
+#include <QLoggingCategory>
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <deque>
 #include <limits>
+
+// Transport debugging, off unless switched on, for example by
+// QT_LOGGING_RULES="tavrin.tcp.debug=true".
+Q_LOGGING_CATEGORY(lcTcp, "tavrin.tcp", QtInfoMsg)
 
 namespace tcp {
 
@@ -33,7 +38,11 @@ struct TcpClient::Connection {
     std::deque<uint8_t> input;
     std::array<uint8_t, MaxPiece> scratch{};
 
-    ~Connection() { pf::ShutdownAndClose(sock); }
+    ~Connection() {
+        if (sock != pf::InvalidSocket)
+            qCDebug(lcTcp, "close");
+        pf::ShutdownAndClose(sock);
+    }
 };
 
 TcpClient::TcpClient() = default;
@@ -56,6 +65,7 @@ void TcpClient::Connect() {
     c.input.clear();
     c.closed = false;
 
+    qCDebug(lcTcp, "connect to %s port %u", Host.c_str(), unsigned(Port));
     try {
         pf::Endpoint to{0, Port};
         if (!pf::ParseDottedIPv4(Host, to.address)) {
@@ -75,13 +85,16 @@ void TcpClient::Connect() {
             throw MakeSocketError(err);
         if (!pf::Connect(c.sock, to, ConnectTimeout, err))
             throw MakeSocketError(err);
-    } catch (...) {
+    } catch (const std::exception &e) {
+        qCDebug(lcTcp, "connect failed: %s", e.what());
         m_conn.reset(); // closes the socket
         throw;
     }
+    qCDebug(lcTcp, "connected");
 }
 
-void TcpClient::MarkClosed() {
+void TcpClient::MarkClosed(const char *why) {
+    qCDebug(lcTcp, "close: %s", why);
     m_conn->closed = true;
     pf::ShutdownAndClose(m_conn->sock);
 }
@@ -98,18 +111,19 @@ size_t TcpClient::ReadOnce(int timeoutMs) {
         return 0;
     const std::ptrdiff_t got = pf::Receive(c.sock, c.scratch.data(), c.scratch.size(), err);
     if (got > 0) {
+        qCDebug(lcTcp, "receive %td bytes", got);
         c.input.insert(c.input.end(), c.scratch.begin(), c.scratch.begin() + got);
         return static_cast<size_t>(got);
     }
     if (got == 0) {
-        MarkClosed();
+        MarkClosed("closed by the peer");
         return 0;
     }
     switch (pf::Classify(err)) {
     case pf::Failure::TimedOut:
         return 0;
     case pf::Failure::ConnectionLost:
-        MarkClosed();
+        MarkClosed("connection lost on receive");
         return 0;
     case pf::Failure::Other:
         break;
@@ -133,7 +147,7 @@ void TcpClient::SendAll(const uint8_t *data, size_t n) {
         const std::ptrdiff_t sent = pf::Send(m_conn->sock, data, std::min(n, MaxPiece), err);
         if (sent < 0) {
             if (pf::Classify(err) != pf::Failure::TimedOut)
-                MarkClosed();
+                MarkClosed("send failed");
             throw MakeSocketError(err);
         }
         data += sent;
@@ -149,6 +163,7 @@ void TcpClient::WriteCounted(const uint8_t *data, size_t n) {
                              uint8_t(count)};
     SendAll(head, sizeof head);
     SendAll(data, n);
+    qCDebug(lcTcp, "send %zu bytes behind their 4-byte count", n);
 }
 
 bool TcpClient::WaitReadable(int ms) {

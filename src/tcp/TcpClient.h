@@ -86,7 +86,7 @@ private:
     // Polls up to timeoutMs and reads once; returns the bytes appended.
     size_t ReadOnce(int timeoutMs);
     void SendAll(const uint8_t *data, size_t n);
-    void MarkClosed();
+    void MarkClosed(const char *why); // why: for the transport log
 
     std::unique_ptr<Connection> m_conn;
 };

@@ -62,6 +62,17 @@ QByteArray ReadBytes(TcpClient &c, int n) {
     return got;
 }
 
+// The messages of the transport's logging category, in order.
+QStringList g_transportLog;
+QtMessageHandler g_previousHandler = nullptr;
+
+void CaptureTransportLog(QtMsgType type, const QMessageLogContext &context, const QString &text) {
+    if (qstrcmp(context.category, "tavrin.tcp") == 0)
+        g_transportLog << text;
+    else
+        g_previousHandler(type, context, text);
+}
+
 QString What(const std::exception &e) {
     return QString::fromUtf8(e.what());
 }
@@ -110,6 +121,8 @@ private slots:
     void releaseClosesOrderly();
     void limitedConnectTimeout();
     void silentHostTimesOut();
+    void transportLog_data();
+    void transportLog();
 };
 
 void TestTcpClient::initTestCase() {
@@ -507,6 +520,50 @@ void TestTcpClient::silentHostTimesOut() {
         QCOMPARE(e.Code(), int(ETIMEDOUT));
     }
     QVERIFY(!c.IsConnected());
+}
+
+void TestTcpClient::transportLog_data() {
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("peerCloses");
+    QTest::addColumn<QStringList>("log"); // %1: the listener's port
+    const QStringList exchange{QStringLiteral("connect to 127.0.0.1 port %1"),
+                               QStringLiteral("connected"),
+                               QStringLiteral("send 12 bytes behind their 4-byte count"),
+                               QStringLiteral("receive 5 bytes")};
+    QTest::newRow("off by default") << QString() << false << QStringList();
+    QTest::newRow("on, released") << "tavrin.tcp.debug=true" << false
+                                  << exchange + QStringList{QStringLiteral("close")};
+    QTest::newRow("on, closed by the peer")
+        << "tavrin.tcp.debug=true" << true
+        << exchange + QStringList{QStringLiteral("close: closed by the peer")};
+}
+
+void TestTcpClient::transportLog() {
+    QFETCH(QString, rules);
+    QFETCH(bool, peerCloses);
+    QFETCH(QStringList, log);
+    QLoggingCategory::setFilterRules(rules);
+    g_transportLog.clear();
+    g_previousHandler = qInstallMessageHandler(CaptureTransportLog);
+    Listener l;
+    {
+        TcpClient c;
+        Peer p;
+        QVERIFY(Open(c, l, p));
+        Write(c, Pattern(12));
+        QCOMPARE(p.Receive(16).size(), 16);
+        QVERIFY(p.Send(Pattern(5)));
+        QCOMPARE(ReadBytes(c, 5), Pattern(5));
+        if (peerCloses) {
+            p.Close();
+            QVERIFY(SeeClose(c));
+        }
+    }
+    qInstallMessageHandler(g_previousHandler);
+    QLoggingCategory::setFilterRules(QString());
+    for (QString &line : log)
+        line = line.arg(l.Port());
+    QCOMPARE(g_transportLog, log);
 }
 
 QTEST_GUILESS_MAIN(TestTcpClient)
