@@ -1,5 +1,5 @@
 // A misbehaving device: silence, split, short, flooding and exception
-// answers; and Buf2Regs never taking bytes an answer did not bring.
+// answers. How an answer enters the image is tested in tests/core.
 #include "FormFixture.h"
 #include "LoopbackPeer.h"
 #include "SimProcess.h"
@@ -12,57 +12,6 @@ class TestFaults : public QObject {
 
 private slots:
     void cleanup() { f.Close(); }
-
-    void buf2Regs_data() {
-        QTest::addColumn<QByteArray>("answer"); // what this exchange received
-        QTest::addColumn<int>("s");
-        QTest::addColumn<int>("c");
-        QTest::addColumn<QList<int>>("expected"); // Regs[s..s+2] after the copy
-
-        const QByteArray head = QByteArray::fromHex("000100010007010304");
-        QTest::newRow("two registers")
-            << head + QByteArray::fromHex("123400ff") << 10 << 2 << QList<int>{4660, 255, 7};
-        QTest::newRow("short answer takes only whole registers")
-            << head + QByteArray::fromHex("1234AA") << 10 << 2 << QList<int>{4660, 7, 7};
-        QTest::newRow("header only") << head << 10 << 2 << QList<int>{7, 7, 7};
-        QTest::newRow("one byte") << QByteArray::fromHex("00") << 10 << 2 << QList<int>{7, 7, 7};
-        QTest::newRow("exception answer")
-            << QByteArray::fromHex("000100010003018302") << 10 << 1 << QList<int>{7, 7, 7};
-        QTest::newRow("exception flag with data")
-            << QByteArray::fromHex("0001000100070183041234") << 10 << 1 << QList<int>{7, 7, 7};
-        QTest::newRow("count zero")
-            << head + QByteArray::fromHex("1234") << 10 << 0 << QList<int>{7, 7, 7};
-        QTest::newRow("negative count")
-            << head + QByteArray::fromHex("1234") << 10 << -1 << QList<int>{7, 7, 7};
-        QTest::newRow("start past image")
-            << head + QByteArray::fromHex("1234") << 256 << 1 << QList<int>{};
-        QTest::newRow("negative start")
-            << head + QByteArray::fromHex("1234") << -1 << 1 << QList<int>{};
-        QTest::newRow("cut at index 255")
-            << head + QByteArray::fromHex("11112222") << 255 << 2 << QList<int>{0x1111};
-    }
-    void buf2Regs() {
-        QFETCH(QByteArray, answer);
-        QFETCH(int, s);
-        QFETCH(int, c);
-        QFETCH(QList<int>, expected);
-        f.Open();
-        // Stale bytes of an earlier, longer answer must not enter the image.
-        std::fill(std::begin(RBuf), std::end(RBuf), uint8_t(0x5A));
-        std::fill(std::begin(Regs), std::end(Regs), uint16_t(7));
-        std::copy(answer.begin(), answer.end(), RBuf);
-        RecCount = int(answer.size());
-        f.form->Buf2Regs(s, c);
-        for (int k = 0; k < expected.size(); ++k)
-            QCOMPARE(int(Regs[s + k]), expected[k]);
-        int changed = 0;
-        for (int i = 0; i < RegsSize; ++i)
-            changed += Regs[i] != 7;
-        int expectChanged = 0;
-        for (int v : expected)
-            expectChanged += v != 7;
-        QCOMPARE(changed, expectChanged);
-    }
 
     void silentDevice() {
         testsupport::SimProcess sim;
