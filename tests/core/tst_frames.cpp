@@ -129,24 +129,21 @@ private slots:
         FrameRow("00 01 00 01 00 0B 01 10 00 37 00 02 04 00 58 00 00") << "X" << 1;
         FrameRow("00 01 00 01 00 0B 01 10 00 37 00 02 04 01 42 00 00")
             << QStringLiteral("\u0142") << 1;
-        const QString ninetyNine(99, u'a');
-        QByteArray full = QByteArray::fromHex("00 01 00 01 00 CF 01 10 00 37 00 64 C8");
-        for (int i = 0; i < 99; ++i)
-            full += QByteArray::fromHex("0061");
-        full += QByteArray::fromHex("0000");
+        // head, then n times 00 61 ("a") and the ending zero
+        const auto as = [](const char *head, int n) {
+            return QByteArray::fromHex(head) + QByteArray::fromHex("0061").repeated(n) +
+                   QByteArray::fromHex("0000");
+        };
+        const QByteArray full = as("00 01 00 01 00 CF 01 10 00 37 00 64 C8", 99);
         QTest::newRow("00 01 00 01 00 CF 01 10 00 37 00 64 C8 + 99 characters and the zero")
-            << full << ninetyNine << 99;
+            << full << QString(99, u'a') << 99;
         // Longer texts (from the settings file) are cut at 99 code units,
         // never inside a surrogate pair.
         QTest::newRow("00 01 00 01 00 CF ... 120 characters cut to 99")
             << full << QString(120, u'a') << 99;
-        const QString pairAt99 = QString(98, u'a') + QStringLiteral("\U0001F600");
-        QByteArray cut = QByteArray::fromHex("00 01 00 01 00 CD 01 10 00 37 00 63 C6");
-        for (int i = 0; i < 98; ++i)
-            cut += QByteArray::fromHex("0061");
-        cut += QByteArray::fromHex("0000");
         QTest::newRow("00 01 00 01 00 CD 01 10 00 37 00 63 C6 + 98 characters, pair left out")
-            << cut << pairAt99 << 98;
+            << as("00 01 00 01 00 CD 01 10 00 37 00 63 C6", 98)
+            << QString(98, u'a') + QStringLiteral("\U0001F600") << 98;
     }
     void text() {
         QFETCH(QByteArray, frame);
