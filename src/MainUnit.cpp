@@ -297,6 +297,7 @@ void TMainForm::CreateControls() {
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
+    ExplainControls();
     resize(983, 779);
 }
 

@@ -167,6 +167,8 @@ protected:
 
 private:
     void CreateControls();
+    // Tooltips and accessible names; no caption changes.
+    void ExplainControls();
     void WireEvents();
     // The is-connected test; no client (inside the Disconnect pause) is
     // not connected.

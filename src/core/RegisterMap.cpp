@@ -38,6 +38,44 @@ QString RegisterName(int row) {
     return QString();
 }
 
+QString RegisterMeaning(int row) {
+    // clang-format off
+    static const char *const meanings[55] = {
+        "trigger start/stop; the repeat job writes 1 here when the counter has stopped",
+        "counter; the repeat job reads it every 3 seconds",
+        "range/colour 1, minimum", "range/colour 1, maximum", "range/colour 1, number",
+        "range/colour 2, minimum", "range/colour 2, maximum", "range/colour 2, number",
+        "range/colour 3, minimum", "range/colour 3, maximum", "range/colour 3, number",
+        "range/colour 4, minimum", "range/colour 4, maximum", "range/colour 4, number",
+        "range/colour 5, minimum", "range/colour 5, maximum", "range/colour 5, number",
+        "range/colour 6, minimum", "range/colour 6, maximum", "range/colour 6, number",
+        "range/colour 7, minimum", "range/colour 7, maximum", "range/colour 7, number",
+        "version, shown as 1.04 for 104",
+        "IP address, element 0", "IP address, element 1", "IP address, element 2", "IP address, element 3",
+        "network mask, element 0", "network mask, element 1", "network mask, element 2", "network mask, element 3",
+        "gateway, element 0", "gateway, element 1", "gateway, element 2", "gateway, element 3",
+        "TCP port",
+        "brightness",
+        "restart; the restart command writes 85 here",
+        "empty (unassigned)",
+        "test, 1 to 7",
+        "empty (unassigned)", "empty (unassigned)", "empty (unassigned)", "empty (unassigned)",
+        "empty (unassigned)", "empty (unassigned)", "empty (unassigned)", "empty (unassigned)",
+        "empty (unassigned)",
+        "font",
+        "operating mode",
+        "scrolling speed",
+        "string colour",
+        "string length; the text command writes the length of the text here, the grid keeps it at most 100",
+    };
+    // clang-format on
+    if (row >= 1 && row <= 55)
+        return QString::fromLatin1(meanings[row - 1]);
+    if (row >= 56 && row <= 155)
+        return QStringLiteral("character %1 of the string").arg(row - 55);
+    return QString();
+}
+
 QString VersionText(uint16_t value) {
     return QString::number(value / 100) + u'.' +
            QString::number(value % 100).rightJustified(2, u'0');

@@ -37,6 +37,11 @@ constexpr int LastEmptyIndex = 49;
 // Register map: the name of grid row 1..155 (column 1); empty for others.
 QString RegisterName(int row);
 
+// The English meaning of grid row 1..155 and, where a command or the repeat
+// job uses the register, how; the names themselves stay as the device's
+// documentation has them. Empty for other rows.
+QString RegisterMeaning(int row);
+
 // "%d.%0.2d" of value / 100 and value mod 100.
 QString VersionText(uint16_t value);
 

@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QVarLengthArray>
 #include <algorithm>
 
@@ -447,6 +449,36 @@ void TStringGrid::resizeEvent(QResizeEvent *) {
 void TStringGrid::scrollContentsBy(int, int) {
     PlaceEditor();
     viewport()->update();
+}
+
+QString TStringGrid::CellHint(int col, int row) const {
+    return IsCell(col, row) ? m_hints.value(QPoint(col, row)) : QString();
+}
+
+void TStringGrid::SetCellHint(int col, int row, const QString &text) {
+    if (!IsCell(col, row))
+        return;
+    if (text.isEmpty())
+        m_hints.remove(QPoint(col, row));
+    else
+        m_hints.insert(QPoint(col, row), text);
+}
+
+// The viewport gets the tooltip event; the scroll area does not pass it on.
+bool TStringGrid::viewportEvent(QEvent *event) {
+    if (event->type() != QEvent::ToolTip)
+        return QAbstractScrollArea::viewportEvent(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    int col = 0, row = 0;
+    const QString hint = CellAt(help->pos(), col, row) ? CellHint(col, row) : QString();
+    if (hint.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        // Moving to another cell replaces the tip.
+        QToolTip::showText(help->globalPos(), hint, viewport(), CellRect(col, row));
+    }
+    return true;
 }
 
 void TStringGrid::changeEvent(QEvent *event) {

@@ -18,6 +18,8 @@
 // Both callbacks may call SetCell or even SetSize; the grid re-checks its
 // state after every callback.
 #include <QAbstractScrollArea>
+#include <QHash>
+#include <QPoint>
 #include <QRect>
 #include <QStaticText>
 #include <QString>
@@ -72,6 +74,11 @@ public:
     // outside the grid or scrolled out of view.
     QRect CellRect(int col, int row) const;
 
+    // Tooltip of a cell, shown while the pointer rests on it; none when
+    // empty. Cells outside the grid read as empty.
+    QString CellHint(int col, int row) const;
+    void SetCellHint(int col, int row, const QString &text);
+
     std::function<void(int col, int row, bool &canSelect)> OnSelectCell;
     std::function<void(int col, int row, const QString &text)> OnSetEditText;
 
@@ -88,6 +95,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     class InplaceEdit;
@@ -135,8 +143,9 @@ private:
     int m_anchorCol = 0;
     int m_anchorRow = 0;
     QVector<int> m_colWidths;
-    QVector<int> m_colLeft;   // left edge of each column, fixed columns first
-    QVector<QString> m_cells; // row-major
+    QVector<int> m_colLeft;         // left edge of each column, fixed columns first
+    QVector<QString> m_cells;       // row-major
+    QHash<QPoint, QString> m_hints; // by (col, row); few cells have one
     // Laid-out text per cell, so that a repaint does not shape every text
     // again; room is the width it was elided for, -1 when stale.
     struct Layout {
