@@ -48,9 +48,11 @@ mkdir -p "$work/unpacked" "$work/elsewhere"
 tar -xzf "$archive" -C "$work/unpacked" || fail "cannot unpack"
 app="$work/unpacked/$top"
 for f in Tavrin tavrin-sim; do [ -x "$app/$f" ] || fail "$f is not executable"; done
-# Runs against the system's libraries alone.
-if ldd "$app/Tavrin" | grep 'not found'; then fail "unresolved libraries"; fi
-ldd "$app/Tavrin" | grep -q 'libQt6Widgets\.so\.6 => /' || fail "not linked to the system Qt 6"
+# Runs against the system's libraries alone. (The output is kept first: a
+# grep -q that stops reading early fails the pipe under pipefail.)
+libs=$(ldd "$app/Tavrin") || fail "ldd failed"
+if grep 'not found' <<<"$libs"; then fail "unresolved libraries"; fi
+grep -q 'libQt6Widgets\.so\.6 => /' <<<"$libs" || fail "not linked to the system Qt 6"
 
 desktop-file-validate "$app/tavrin.desktop" || fail "desktop entry invalid"
 # The README's menu entry, into a private folder instead of ~/.local/share.
