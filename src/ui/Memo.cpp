@@ -794,8 +794,13 @@ bool TMemo::SaveLog(const QString &path) {
     clock.start();
     std::unique_ptr<QProgressDialog> dialog;
     bool canceled = false;
+    qint64 shown = 0;
     const auto progress = [&](qsizetype done) {
-        if (!dialog && clock.elapsed() > 500 && done < count) {
+        // Each step of the dialog repaints it (some 15 ms): ten a second.
+        if (dialog && clock.elapsed() - shown < 100 && done < count)
+            return true;
+        shown = clock.elapsed();
+        if (!dialog && shown > 500 && done < count) {
             dialog =
                 std::make_unique<QProgressDialog>(tr("Saving the log..."), tr("Cancel"), 0,
                                                   int(std::min<qsizetype>(count, INT_MAX)), this);
