@@ -102,7 +102,7 @@ void TMainForm::btnReadAllRegsClick(QObject *) {
 // running past index 255 (or above 255) is cut, and the log says so before
 // the request, since "Num. of point:" still shows the count asked for.
 static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count) {
-    first = int32_t(int64_t(f->edRRStart->Value()) - 40001);
+    first = int32_t(int64_t(f->edRRStart->Value()) - core::FirstNumber);
     const int32_t wanted = f->edRRNums->Value();
     if (!IndexInImage(first) || wanted < 1) {
         f->Memo1->AddLine(QStringLiteral("Range outside registers 40001 to 40256."));
@@ -113,8 +113,8 @@ static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count) {
         f->Memo1->AddLine(QStringLiteral("Range cut to %1 of %2 registers (%3 to %4).")
                               .arg(count)
                               .arg(wanted)
-                              .arg(40001 + first)
-                              .arg(40001 + first + count - 1));
+                              .arg(core::FirstNumber + first)
+                              .arg(core::FirstNumber + first + count - 1));
     return true;
 }
 
