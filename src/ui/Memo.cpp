@@ -1,4 +1,5 @@
 #include "Memo.h"
+#include "Dispatch.h"
 #include "LogFile.h"
 #include "MessageBox.h"
 
@@ -646,23 +647,26 @@ bool TMemo::event(QEvent *event) {
 }
 
 void TMemo::keyPressEvent(QKeyEvent *event) {
-    if (HandleStandardKey(event)) {
+    bool handled = true;
+    Dispatch([&] {
+        if (HandleStandardKey(event))
+            return;
+        const QString text = event->text();
+        if (!text.isEmpty() && text.at(0).isPrint() &&
+            !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+            InsertText(text);
+        else
+            handled = false;
+    });
+    if (handled)
         event->accept();
-        return;
-    }
-    const QString text = event->text();
-    if (!text.isEmpty() && text.at(0).isPrint() &&
-        !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) {
-        InsertText(text);
-        event->accept();
-        return;
-    }
-    QAbstractScrollArea::keyPressEvent(event);
+    else
+        QAbstractScrollArea::keyPressEvent(event);
 }
 
 void TMemo::inputMethodEvent(QInputMethodEvent *event) {
     if (!event->commitString().isEmpty())
-        InsertText(event->commitString());
+        Dispatch([&] { InsertText(event->commitString()); });
     event->accept();
 }
 
@@ -737,7 +741,7 @@ QMenu *TMemo::CreateContextMenu() {
         QAction *a =
             menu->addAction(text + u'\t' + QKeySequence(key).toString(QKeySequence::NativeText));
         a->setObjectName(text);
-        connect(a, &QAction::triggered, this, slot);
+        connect(a, &QAction::triggered, this, Guarded(slot));
         return a;
     };
     add(tr("Cu&t"), QKeySequence::Cut, [this] { cut(); })->setEnabled(HasSelection());
@@ -753,7 +757,7 @@ QMenu *TMemo::CreateContextMenu() {
     menu->addSeparator();
     QAction *save = menu->addAction(tr("Save log as..."));
     save->setObjectName(QStringLiteral("Save log as..."));
-    connect(save, &QAction::triggered, this, [this] { SaveLogAs(); });
+    connect(save, &QAction::triggered, this, Guarded([this] { SaveLogAs(); }));
     return menu;
 }
 

@@ -4,7 +4,9 @@
 #include "SimProcess.h"
 #include "StringGrid.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -78,6 +80,44 @@ private slots:
         QTest::keyClick(log, Qt::Key_Backtab, Qt::ShiftModifier);
         QTRY_VERIFY(f.form->sg->hasFocus());
         QCOMPARE(log->Lines(), lines);
+    }
+
+    // The keys, the mouse and the menu in the window's log.
+    void editingInTheWindow() {
+        OpenShown();
+        QVERIFY(f.Connect(sim.Port()));
+        f.form->btnReadAllRegsClick(f.form->btnReadAllRegs);
+        ui::TMemo *log = f.form->Memo1;
+        QVERIFY(log->verticalScrollBar()->isVisible());
+        log->setFocus();
+        QTRY_VERIFY(log->hasFocus());
+        QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), f.Lines().join(u'\n'));
+        // Dragged over the wrapped answer line from its second row to the
+        // empty line after it.
+        const QString answer = f.Lines().at(2);
+        const int columns = log->Columns();
+        log->verticalScrollBar()->setValue(0);
+        const qreal cw = QFontMetricsF(log->font()).horizontalAdvance(u'0');
+        const int lh = QFontMetrics(log->font()).lineSpacing();
+        const auto at = [&](int row, int col) {
+            return QPoint(4 + qRound(col * cw), 4 + row * lh + lh / 2);
+        };
+        const int answerRows = (int(answer.size()) + columns - 1) / columns;
+        QTest::mousePress(log->viewport(), Qt::LeftButton, {}, at(3, 0));
+        QTest::mouseMove(log->viewport(), at(2 + answerRows, 0));
+        QTest::mouseRelease(log->viewport(), Qt::LeftButton, {}, at(2 + answerRows, 0));
+        QCOMPARE(log->SelectedText(), answer.mid(columns) + u'\n');
+        QTest::keyClick(log, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(f.Lines().at(2), answer.left(columns));
+        QTest::keyClick(log, Qt::Key_Home);
+        QTest::keyClick(log, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f.Lines().mid(2), (QStringList{answer.mid(columns), answer.left(columns)}));
+        QTest::keyClick(log, Qt::Key_PageUp);
+        QCOMPARE(log->Caret().line, 0);
+        std::unique_ptr<QMenu> menu(log->CreateContextMenu());
+        QVERIFY(menu->findChild<QAction *>(QStringLiteral("Save log as...")));
     }
 
     // A session saved: every line in order with its time, CR LF, the round
