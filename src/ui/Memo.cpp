@@ -139,7 +139,12 @@ void TMemo::UpdateMetrics() {
     const QFontMetrics fi(font());
     m_lineHeight = std::max(fi.lineSpacing(), 1);
     m_ascent = fi.ascent();
-    const int columns = int((viewport()->width() - 2 * Margin) / m_charWidth);
+    int columns = int((viewport()->width() - 2 * Margin) / m_charWidth);
+    // A hex pair with its space takes three columns, and "Send: " and
+    // "Receive: " take six and nine: rows of a multiple of three columns
+    // break those lines between pairs.
+    if (columns >= 3)
+        columns -= columns % 3;
     if (std::max(columns, 1) != m_store.Columns()) {
         // Keep the first line in view (or the newest, at the bottom).
         auto *bar = verticalScrollBar();

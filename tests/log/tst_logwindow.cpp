@@ -51,6 +51,11 @@ private slots:
         const int columns = log->Columns();
         QVERIFY(columns > 80);
         QCOMPARE(log->Store().RowsOf(2), (9 + 3 * 519 + columns - 1) / columns);
+        // Every row of the answer line after the first starts with a hex pair.
+        for (int start = columns; start < lines[2].size(); start += columns)
+            QVERIFY2(QStringView(lines[2]).mid(start, 3).toString().contains(
+                         QRegularExpression(QStringLiteral("^[0-9A-F]{2}( |$)"))),
+                     qPrintable(QString::number(start)));
         auto *bar = log->verticalScrollBar();
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(log->Store().Rows() - 1 < bar->value() + log->VisibleRows());
