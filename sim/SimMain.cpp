@@ -50,15 +50,20 @@ struct Options {
     Mode mode = Mode::Normal;
     long modeArg = 0; // N of close-after, MS of slow
     std::string logFile;
+    std::string answerLogFile;
     int stallAfter = -1;
 };
 
 void Usage(FILE *to) {
-    std::fputs("usage: tavrin-sim [--port N] [--mode M] [--log FILE] [--stall-after S]\n"
+    std::fputs("usage: tavrin-sim [--port N] [--mode M] [--log FILE] [--answer-log FILE]\n"
+               "                 [--stall-after S]\n"
                "  --port N         listen on 127.0.0.1:N (default 1502; 0 picks a free port)\n"
                "  --mode M         normal (default), silent, split, flood, exception,\n"
                "                   close-after N, slow MS (also close-after=N, slow=MS)\n"
                "  --log FILE       append every request line to FILE as well\n"
+               "  --answer-log FILE\n"
+               "                   append \"ANS <hex>\" for every piece of answer queued for\n"
+               "                   sending (filler, split parts), in wire order\n"
                "  --stall-after S  the counter 40002 stops S seconds after (re)start\n",
                to);
 }
@@ -92,6 +97,11 @@ bool ParseArgs(int argc, char **argv, Options &o) {
             if (!next || !*next)
                 return false;
             o.logFile = next;
+            ++i;
+        } else if (a == "--answer-log") {
+            if (!next || !*next)
+                return false;
+            o.answerLogFile = next;
             ++i;
         } else if (a == "--stall-after") {
             if (!ParseLong(next, 0, 1000000, v))
@@ -176,8 +186,8 @@ struct Connection {
 
 class Server {
 public:
-    Server(const Options &o, FILE *log)
-        : m_opt(o), m_log(log), m_device(o.stallAfter, Clock::now()) {}
+    Server(const Options &o, FILE *log, FILE *answerLog)
+        : m_opt(o), m_log(log), m_answerLog(answerLog), m_device(o.stallAfter, Clock::now()) {}
 
     int Run();
 
@@ -196,6 +206,7 @@ private:
 
     Options m_opt;
     FILE *m_log;
+    FILE *m_answerLog;
     sim::Device m_device;
     int m_listen = -1;
     Connection m_conn;
@@ -312,6 +323,11 @@ void Server::TakeRequests() {
 void Server::Queue(Clock::time_point due, Bytes bytes) {
     if (bytes.empty())
         return;
+    if (m_answerLog) {
+        const std::string line = "ANS " + Hex(bytes.data(), bytes.size()) + "\n";
+        std::fputs(line.c_str(), m_answerLog);
+        std::fflush(m_answerLog);
+    }
     m_conn.outBytes += bytes.size();
     m_conn.out.push_back(Pending{due, std::move(bytes)});
 }
@@ -458,9 +474,19 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
-    Server server(opt, log);
+    FILE *answerLog = nullptr;
+    if (!opt.answerLogFile.empty()) {
+        answerLog = std::fopen(opt.answerLogFile.c_str(), "a");
+        if (!answerLog) {
+            Note("cannot open " + opt.answerLogFile + ": " + std::strerror(errno));
+            return 1;
+        }
+    }
+    Server server(opt, log, answerLog);
     const int rc = server.Run();
     if (log)
         std::fclose(log);
+    if (answerLog)
+        std::fclose(answerLog);
     return rc;
 }

@@ -59,6 +59,7 @@ private slots:
     void restartResetsCounter_data();
     void restartResetsCounter();
     void logFile();
+    void answerLogFile();
     void silentMode();
     void splitMode();
     void closeAfterMode();
@@ -249,6 +250,23 @@ void TestSim::logFile() {
                                 "REQ 00 00 00 0C 00 01 00 01 00 06 01 03 00 17 00 01\n"
                                 "REQ 00 00 00 0C 00 01 00 01 00 06 01 03 00 36 00 01\n";
     QCOMPARE(f.readAll(), expected);
+}
+
+// Each piece goes into the log as it is queued: a split answer as two lines,
+// which together are the bytes on the wire.
+void TestSim::answerLogFile() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("answers.log"));
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--answer-log", path, "--mode", "split"}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QCOMPARE(ReadValue(p, 23), 104);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("ANS 00 01 00 01 00\n"
+                                     "ANS 05 01 03 02 00 68\n"));
+    QVERIFY(sim.Requests().size() == 1);
 }
 
 void TestSim::silentMode() {
