@@ -17,7 +17,11 @@ void SetMessageBoxHook(BoxHook hook) {
 }
 
 QString ProgramTitle() {
-    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return ProgramTitleFor(QCoreApplication::applicationFilePath());
+}
+
+QString ProgramTitleFor(const QString &executablePath) {
+    QString name = QFileInfo(executablePath).fileName();
     const qsizetype dot = name.indexOf(u'.');
     if (dot >= 0)
         name.truncate(dot);

@@ -21,6 +21,8 @@ void SetMessageBoxHook(BoxHook hook);
 // The executable's file name without folder, cut at its first dot, every
 // character after the first in lower case ("Tavrin").
 QString ProgramTitle();
+// The same rule for any executable path.
+QString ProgramTitleFor(const QString &executablePath);
 
 // Modal box; returns when the operator has dismissed it.
 void ShowBox(const BoxRequest &request);

@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 #include <QTest>
 #include <memory>
 #include <stdexcept>
@@ -72,7 +73,7 @@ private slots:
     void rightClickKeepsSelRow();
     void redrawWhileEditing_data();
     void redrawWhileEditing();
-    void legibleUnderStyle(); // last: it leaves the style in place
+    void legibleUnderStyle();
 
 private:
     void SetRegs(const RegList &regs);
@@ -80,12 +81,14 @@ private:
     QString Value(int row) const { return m_form->sg->Cell(ValueCol, row); }
 
     FormFixture m_fx{FormFixture::Timer::Running};
+    QString m_styleName; // the application's style before a test
     TMainForm *m_form = nullptr;
     ui::TStringGrid *m_sg = nullptr;
     QList<FormFixture::ShownBox> &m_boxes = m_fx.boxes;
 };
 
 void TestGridWindow::init() {
+    m_styleName = QApplication::style()->name();
     m_fx.Open();
     QVERIFY(m_fx.dir->isValid());
     m_form = m_fx.form.get();
@@ -100,6 +103,9 @@ void TestGridWindow::cleanup() {
     m_form = nullptr;
     m_sg = nullptr;
     m_fx.Close(); // not closed: nothing is saved
+    // A test that selects a style (and may fail half-way) leaves none behind.
+    qApp->setStyleSheet(QString());
+    QApplication::setStyle(m_styleName);
 }
 
 void TestGridWindow::SetRegs(const RegList &regs) {
@@ -550,7 +556,6 @@ void TestGridWindow::legibleUnderStyle() {
             qPrintable(
                 QStringLiteral("cell %1,%2: contrast %3").arg(cell.x()).arg(cell.y()).arg(best)));
     }
-    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(TestGridWindow)

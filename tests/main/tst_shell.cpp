@@ -284,8 +284,28 @@ private slots:
         QCOMPARE(boxes[0].title, ui::ProgramTitle());
     }
 
+    void programTitle_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("title");
+        auto row = [](const char *name, const QString &path, const QString &title) {
+            QTest::newRow(name) << path << title;
+        };
+        row("mixed case", QStringLiteral("/opt/TaVRIN.Exe"), QStringLiteral("Tavrin"));
+        row("all upper, two dots", QStringLiteral("/opt/TAVRIN.V2.EXE"), QStringLiteral("Tavrin"));
+        row("first letter small", QStringLiteral("tAVRIN"), QStringLiteral("tavrin"));
+        row("one letter", QStringLiteral("/x/T.exe"), QStringLiteral("T"));
+        row("dot first", QStringLiteral("/x/.Tavrin"), QString());
+        row("Polish letters", QString::fromUtf16(u"/x/\u0141\u00D3D\u0179.bin"),
+            QString::fromUtf16(u"\u0141\u00F3d\u017A"));
+    }
+
     void programTitle() {
-        // The file name cut at its first dot; the first character keeps its case.
+        QFETCH(QString, path);
+        QFETCH(QString, title);
+        QCOMPARE(ui::ProgramTitleFor(path), title);
+    }
+
+    void programTitleOfThisExecutable() {
         QCOMPARE(ui::ProgramTitle(), QStringLiteral("tst_shell"));
     }
 
