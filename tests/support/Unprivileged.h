@@ -52,7 +52,8 @@ inline ChildRun RunCurrentTestUnprivileged() {
     // The suppressions file may sit where the user cannot read it (a clone
     // under /root); LeakSanitizer would stop at once.
     QString lsan = env.value(QStringLiteral("LSAN_OPTIONS"));
-    const QRegularExpression supp(QStringLiteral("suppressions=([^:]+)"));
+    // The option itself, not the tail of print_suppressions.
+    const QRegularExpression supp(QStringLiteral("(?:^|:)suppressions=([^:]+)"));
     const QRegularExpressionMatch m = supp.match(lsan);
     if (m.hasMatch()) {
         const QString copy = dir.filePath(QStringLiteral("sanitizer.supp"));
