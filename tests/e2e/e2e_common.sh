@@ -39,17 +39,16 @@ start_sim() {
   port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out" | head -n 1)
 }
 
-# A free display of our own.
+# A display Xvfb picks itself: a number chosen here could be taken by
+# another user of the machine between the check and the start.
 start_xvfb() {
-  local display="" n
-  for n in $(seq 91 120); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
-  done
-  [ -n "$display" ] || fail "no free X display"
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
   pids+=($!)
-  export DISPLAY=$display
-  wait_for 10 xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not start"
+  exec 3>&-
+  wait_for 10 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n 1 "$work/display")"
+  wait_for 10 xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb does not answer"
 }
 
 # start_tavrin [EXTRA INI LINES]: the program in $work/app with a settings
