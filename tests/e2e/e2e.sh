@@ -8,7 +8,7 @@ tavrin=$1 sim=$2 closer=$3
 source "$(dirname "$0")/e2e_common.sh"
 
 start_sim --stall-after 0
-start_xvfb
+start_xvfb || fail "Xvfb did not start"
 start_tavrin
 
 click 400 86                       # Connect

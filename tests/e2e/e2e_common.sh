@@ -19,15 +19,7 @@ fail() {
   exit 1
 }
 
-# Bounded wait: wait_for SECONDS COMMAND...
-wait_for() {
-  local limit=$1; shift
-  local end=$(( $(date +%s) + limit ))
-  until "$@"; do
-    [ "$(date +%s)" -ge "$end" ] && return 1
-    sleep 0.1
-  done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xvfb.sh"
 
 # start_sim ARGS...: the simulator on a port it picks itself; sets $port.
 # Requests go to $work/requests.log, answers to $work/answers.log.
@@ -37,18 +29,6 @@ start_sim() {
   pids+=($!)
   wait_for 10 grep -q 'listening on 127.0.0.1:' "$work/sim.out" || fail "simulator did not start"
   port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out" | head -n 1)
-}
-
-# A display Xvfb picks itself: a number chosen here could be taken by
-# another user of the machine between the check and the start.
-start_xvfb() {
-  exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
-  pids+=($!)
-  exec 3>&-
-  wait_for 10 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n 1 "$work/display")"
-  wait_for 10 xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb does not answer"
 }
 
 # start_tavrin [EXTRA INI LINES]: the program in $work/app with a settings

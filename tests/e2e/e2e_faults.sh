@@ -17,7 +17,7 @@ mode=("$@")
 source "$(dirname "$0")/e2e_common.sh"
 
 start_sim --stall-after 0 --mode "${mode[@]}"
-start_xvfb
+start_xvfb || fail "Xvfb did not start"
 # Starting image: R<i> = 1000 + i, values no answer of the simulator carries.
 regs=""
 for i in $(seq 0 155); do regs+="R$i=$((1000 + i))"$'\r\n'; done

@@ -23,14 +23,7 @@ fail() {
   [ -f "$work/tavrin.out" ] && sed 's/^/  tavrin: /' "$work/tavrin.out" | tail -n 30
   exit 1
 }
-wait_for() {
-  local limit=$1; shift
-  local end=$(( $(date +%s) + limit ))
-  until "$@"; do
-    [ "$(date +%s)" -ge "$end" ] && return 1
-    sleep 0.1
-  done
-}
+source "$(dirname "$0")/../support/xvfb.sh"
 
 [ -f "$archive" ] || fail "no package at $archive"
 top=$(basename "$archive" .tar.gz)
@@ -67,14 +60,7 @@ grep -qx "Exec=\"$app/Tavrin\"" "$work/applications/tavrin.desktop" || fail "Exe
 pids+=($!)
 wait_for 10 grep -q 'listening on 127.0.0.1:' "$work/sim.out" || fail "tavrin-sim did not start"
 
-# A display Xvfb picks itself, free of other users of this machine.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
-pids+=($!)
-exec 3>&-
-wait_for 10 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
-wait_for 10 xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb does not answer"
+start_xvfb || fail "Xvfb did not start"
 
 # Started by its path from another working folder: the settings file still
 # goes beside the executable.
