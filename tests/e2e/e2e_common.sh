@@ -2,24 +2,13 @@
 # a private Xvfb display, the program from a temporary folder. Every process
 # is ended by its own PID; every wait is bounded.
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$p" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xvfb.sh"
+
 fail() {
   echo "FAIL: $*"
   for f in sim tavrin; do [ -f "$work/$f.out" ] && sed "s/^/  $f: /" "$work/$f.out" | tail -n 30; done
   exit 1
 }
-
-source "$(dirname "${BASH_SOURCE[0]}")/../support/xvfb.sh"
 
 # start_sim ARGS...: the simulator on a port it picks itself; sets $port.
 # Requests go to $work/requests.log, answers to $work/answers.log.

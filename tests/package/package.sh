@@ -7,23 +7,12 @@
 set -uo pipefail
 archive=$1 closer=$2
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$p" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/xvfb.sh"
 fail() {
   echo "FAIL: $*"
   [ -f "$work/tavrin.out" ] && sed 's/^/  tavrin: /' "$work/tavrin.out" | tail -n 30
   exit 1
 }
-source "$(dirname "$0")/../support/xvfb.sh"
 
 [ -f "$archive" ] || fail "no package at $archive"
 top=$(basename "$archive" .tar.gz)

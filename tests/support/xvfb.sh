@@ -1,5 +1,18 @@
-# Sourced by the scripts that run the real program under Xvfb. Expects $work
-# (a private folder) and the array pids (ended by the caller's cleanup).
+# Sourced by the scripts that run the real program under Xvfb: a private
+# folder $work, the array pids whose processes are ended by their own PID on
+# exit, bounded waits and a private display.
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$p" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 # Bounded wait: wait_for SECONDS COMMAND...
 wait_for() {
@@ -39,8 +52,8 @@ start_xvfb() {
       wait_for 10 xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
       return 1
     fi
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
   done
   return 1
 }
