@@ -241,59 +241,29 @@ void TMainForm::CreateControls() {
     Timer1->setInterval(3000);
 
     // Object names follow the design names (style sheet, tests, tools).
-    const std::pair<QObject *, const char *> names[] = {{GroupBox1, "GroupBox1"},
-                                                        {sg, "sg"},
-                                                        {gbClient, "gbClient"},
-                                                        {edIP, "edIP"},
-                                                        {sePort, "sePort"},
-                                                        {gbReadRegs, "gbReadRegs"},
-                                                        {edRRStart, "edRRStart"},
-                                                        {edRRNums, "edRRNums"},
-                                                        {btnSendRR, "btnSendRR"},
-                                                        {btnRestartSend, "btnRestartSend"},
-                                                        {pmSendOneReg, "pmSendOneReg"},
-                                                        {pmSendRegister, "pmSendRegister"},
-                                                        {btnReadAllRegs, "btnReadAllRegs"},
-                                                        {btnWriteRangeRegs, "btnWriteRangeRegs"},
-                                                        {gbText, "gbText"},
-                                                        {edText, "edText"},
-                                                        {BitBtn1, "BitBtn1"},
-                                                        {gbModbus, "gbModbus"},
-                                                        {seTransactionID, "seTransactionID"},
-                                                        {seProtocolID, "seProtocolID"},
-                                                        {seNodeID, "seNodeID"},
-                                                        {lTID, "lTID"},
-                                                        {lPID, "lPID"},
-                                                        {lNode, "lNode"},
-                                                        {btnConnect, "btnConnect"},
-                                                        {btnDisconnect, "btnDisconnect"},
-                                                        {gbFunc, "gbFunc"},
-                                                        {cbRepeatJob, "cbRepeatJob"},
-                                                        {Timer1, "Timer1"},
-                                                        {btnRead, "btnRead"},
-                                                        {btnWrite, "btnWrite"},
-                                                        {labrj, "labrj"}};
+    // clang-format off
+    const std::pair<QObject *, const char *> names[] = {
+        {GroupBox1, "GroupBox1"}, {sg, "sg"}, {gbClient, "gbClient"}, {edIP, "edIP"},
+        {sePort, "sePort"}, {gbReadRegs, "gbReadRegs"}, {edRRStart, "edRRStart"},
+        {edRRNums, "edRRNums"}, {btnSendRR, "btnSendRR"}, {btnRestartSend, "btnRestartSend"},
+        {pmSendOneReg, "pmSendOneReg"}, {pmSendRegister, "pmSendRegister"},
+        {btnReadAllRegs, "btnReadAllRegs"}, {btnWriteRangeRegs, "btnWriteRangeRegs"},
+        {gbText, "gbText"}, {edText, "edText"}, {BitBtn1, "BitBtn1"}, {gbModbus, "gbModbus"},
+        {seTransactionID, "seTransactionID"}, {seProtocolID, "seProtocolID"},
+        {seNodeID, "seNodeID"}, {lTID, "lTID"}, {lPID, "lPID"}, {lNode, "lNode"},
+        {btnConnect, "btnConnect"}, {btnDisconnect, "btnDisconnect"}, {gbFunc, "gbFunc"},
+        {cbRepeatJob, "cbRepeatJob"}, {Timer1, "Timer1"}, {btnRead, "btnRead"},
+        {btnWrite, "btnWrite"}, {labrj, "labrj"}};
+    // clang-format on
     for (const auto &[object, name] : names)
         object->setObjectName(QLatin1String(name));
 
-    QWidget *const order[] = {sg,
-                              Memo1,
-                              edIP,
-                              sePort,
-                              btnConnect,
-                              btnDisconnect,
-                              edRRStart,
-                              edRRNums,
-                              btnSendRR,
-                              btnWriteRangeRegs,
-                              btnRestartSend,
-                              btnReadAllRegs,
-                              edText,
-                              BitBtn1,
-                              seTransactionID,
-                              seProtocolID,
-                              seNodeID,
-                              cbRepeatJob};
+    // clang-format off
+    QWidget *const order[] = {sg, Memo1, edIP, sePort, btnConnect, btnDisconnect, edRRStart,
+                              edRRNums, btnSendRR, btnWriteRangeRegs, btnRestartSend,
+                              btnReadAllRegs, edText, BitBtn1, seTransactionID, seProtocolID,
+                              seNodeID, cbRepeatJob};
+    // clang-format on
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 

@@ -187,24 +187,12 @@ private slots:
     }
 
     void tabOrder() {
-        const QStringList expected = {"sg",
-                                      "Memo1",
-                                      "edIP",
-                                      "sePort",
-                                      "btnConnect",
-                                      "btnDisconnect",
-                                      "edRRStart",
-                                      "edRRNums",
-                                      "btnSendRR",
-                                      "btnWriteRangeRegs",
-                                      "btnRestartSend",
-                                      "btnReadAllRegs",
-                                      "edText",
-                                      "BitBtn1",
-                                      "seTransactionID",
-                                      "seProtocolID",
-                                      "seNodeID",
-                                      "cbRepeatJob"};
+        // clang-format off
+        const QStringList expected = {
+            "sg", "Memo1", "edIP", "sePort", "btnConnect", "btnDisconnect", "edRRStart",
+            "edRRNums", "btnSendRR", "btnWriteRangeRegs", "btnRestartSend", "btnReadAllRegs",
+            "edText", "BitBtn1", "seTransactionID", "seProtocolID", "seNodeID", "cbRepeatJob"};
+        // clang-format on
         QStringList chain;
         QWidget *w = form->sg;
         for (int i = 0; i < 200 && chain.size() < expected.size(); ++i) {
