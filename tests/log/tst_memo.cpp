@@ -217,20 +217,6 @@ private slots:
                 info.fixedPitch());
     }
 
-    void backgroundIsBase() {
-        TMemo m;
-        QPalette pal = m.palette();
-        pal.setColor(QPalette::Base, QColor(0x12, 0x34, 0x56));
-        pal.setColor(QPalette::Window, QColor(0xEE, 0xEE, 0xEE));
-        m.setPalette(pal);
-        m.resize(300, 200);
-        m.AddLine(QStringLiteral("line"));
-        m.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&m));
-        const QImage shot = m.grab().toImage();
-        QCOMPARE(shot.pixelColor(150, 150), QColor(0x12, 0x34, 0x56));
-    }
-
     // Keys on a log of short lines (300 px wide: no wrapping below 30 chars).
     void typing_data() {
         QTest::addColumn<QStringList>("start");

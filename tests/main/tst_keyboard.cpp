@@ -173,6 +173,10 @@ private slots:
 
     void returnElsewhereClicksNothing() {
         QVERIFY(Show());
+        // Were Return to press Connect after all, it would try a refused
+        // loopback port, never the default address.
+        f.form->edIP->setText(QStringLiteral("127.0.0.1"));
+        f.form->sePort->SetValue(testsupport::RefusedPort());
         f.form->edIP->setFocus(Qt::TabFocusReason);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         f.form->Memo1->setFocus(Qt::TabFocusReason);
