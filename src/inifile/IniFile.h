@@ -7,8 +7,11 @@
 // A line ends at CR LF, LF or a lone CR; a run of CRs before an LF (what
 // repeated line-end conversions leave) is one line end. Lines that the
 // program does not touch are kept byte for byte, their line ends included;
-// lines it writes end in CR LF. Names are compared ignoring letter case and
-// their spelling in the file is never rewritten.
+// lines it writes end in CR LF. Only where a line is added after it does an
+// unused line change: a last line without a line end gets CR LF, and so does
+// one ending in a lone CR before the blank line in front of a new section.
+// Names are compared ignoring letter case and their spelling in the file is
+// never rewritten.
 //
 // The file keeps the encoding it was found in, decided in this order:
 // UTF-16LE or UTF-16BE when it begins with that BOM; UTF-8 (with or without
@@ -33,8 +36,6 @@ public:
     Encoding FileEncoding() const { return m_encoding; }
     // The lines as they stand in memory, without line ends.
     const QStringList &Lines() const { return m_lines; }
-    // Each line's own line end; empty for a last line that has none.
-    const QStringList &LineEnds() const { return m_ends; }
 
     // Section and key ignore letter case; blanks around key and value are
     // ignored; one pair of matching quotes is removed; values are cut at
@@ -75,12 +76,12 @@ private:
     };
     Place Find(const QString &section, const QString &key) const;
 
-    QString m_fileName;
-    Encoding m_encoding = Encoding::Utf8;
     // Puts a line before index at, ending in CR LF; the line before it gets
     // a line end if it had none.
     void InsertLine(int at, const QString &line);
 
+    QString m_fileName;
+    Encoding m_encoding = Encoding::Utf8;
     QStringList m_lines;
     QStringList m_ends;        // m_lines[i] ends with m_ends[i]
     QByteArray m_strayByte;    // odd last byte of a UTF-16 file, kept at the end
