@@ -14,7 +14,7 @@
 //    existed) or added (at the end of its section, or after a new section
 //    header at the end, with one blank line before it when the file did not
 //    end blank). Lines are compared decoded. The file keeps its encoding;
-//    the one allowed change is Windows-1250 to UTF-8 (with or without BOM)
+//    the one allowed change is the 8-bit page to UTF-8 (with or without BOM)
 //    when the replaced line held every byte that was not valid UTF-8: the
 //    kept lines' bytes are then compared, by decoding them as UTF-8.
 // The value is plain ASCII without blanks or quotes, so the reading rules
@@ -95,7 +95,7 @@ bool Blank(const QString &line) {
 QStringList AsReadIn(const QStringList &lines, ini::Encoding from, ini::Encoding to) {
     if (from == to)
         return lines;
-    if (from != ini::Encoding::Windows1250 ||
+    if (from != ini::Encoding::EightBit ||
         (to != ini::Encoding::Utf8 && to != ini::Encoding::Utf8Bom))
         Fail("the file changed its encoding",
              QStringLiteral("%1 -> %2").arg(int(from)).arg(int(to)));

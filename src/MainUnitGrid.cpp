@@ -57,6 +57,12 @@ void TMainForm::RefreshSG() {
 }
 
 void TMainForm::CreateTextFromRegs() {
+    // A text the operator is typing stays until it is sent or the focus
+    // moves on: the field holds the window's focus and was changed since the
+    // program last set it. The window's focus, not the application's, so
+    // that switching to another program and back keeps the typing too.
+    if (focusWidget() == edText && edText->isModified())
+        return;
     const QString text = core::TextFromRegs(Regs);
     if (edText->text() != text)
         edText->setText(text);

@@ -164,6 +164,7 @@ void TMainForm::btnSendClick(QObject *) {
     // A text longer than the device holds (from the settings file or a full
     // redraw) is cut at 99 characters.
     core::TextToRegs(text, Regs);
+    edText->setModified(false); // sent: the field follows the registers again
     SendCount = core::TextFrame(SBuf, FrameHeader(), Regs);
     RefreshSG();
     Exchange(false);

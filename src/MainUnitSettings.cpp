@@ -5,9 +5,12 @@
 #include "MainUnit.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -93,6 +96,55 @@ private:
     bool m_timerStarted = false;
 };
 
+// The outer rectangle from the file, made reachable. A size beyond the
+// available desktop (the bounding box of every screen's available area) is
+// cut to it. A window that would then lie wholly outside every screen's
+// available area goes onto the nearest one (smallest gap between the two
+// rectangles; the first in the screen list on a tie), shifted just far
+// enough to lie inside it, or to its top left corner when it is larger, so
+// that its caption bar is on that screen. Any other place and size stands.
+// 64-bit sums: the file may hold any 32-bit values.
+QRect ReachableOuter(int32_t left, int32_t top, int32_t width, int32_t height) {
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (screens.isEmpty())
+        return QRect(left, top, width, height);
+    QRect desktop;
+    for (const QScreen *s : screens)
+        desktop |= s->availableGeometry();
+    const int64_t w = std::min<int64_t>(width, desktop.width());
+    const int64_t h = std::min<int64_t>(height, desktop.height());
+    // A window narrower than a pixel still has a place to be seen at.
+    const int64_t seenW = std::max<int64_t>(w, 1);
+    const int64_t seenH = std::max<int64_t>(h, 1);
+    const auto gap = [](int64_t from, int64_t size, int64_t areaFrom, int64_t areaSize) {
+        return std::max<int64_t>({areaFrom - (from + size), from - (areaFrom + areaSize), 0});
+    };
+
+    const QScreen *nearest = nullptr;
+    double nearestGap = 0;
+    for (const QScreen *s : screens) {
+        const QRect a = s->availableGeometry();
+        const int64_t dx = gap(left, seenW, a.x(), a.width());
+        const int64_t dy = gap(top, seenH, a.y(), a.height());
+        // A window that only touches an edge has no gap but is not on it.
+        const bool overlaps = left < int64_t(a.x()) + a.width() && left + seenW > a.x() &&
+                              top < int64_t(a.y()) + a.height() && top + seenH > a.y();
+        if (overlaps)
+            return QRect(left, top, int(w), int(h));
+        const double d = double(dx) * double(dx) + double(dy) * double(dy);
+        if (!nearest || d < nearestGap) {
+            nearest = s;
+            nearestGap = d;
+        }
+    }
+    const QRect a = nearest->availableGeometry();
+    const auto into = [](int64_t from, int64_t size, int64_t areaFrom, int64_t areaSize) {
+        return std::max(areaFrom, std::min(from, areaFrom + areaSize - size));
+    };
+    return QRect(int(into(left, seenW, a.x(), a.width())), int(into(top, seenH, a.y(), a.height())),
+                 int(w), int(h));
+}
+
 // The integer fields of section Modbus, in file order.
 std::array<std::pair<ui::TSpinEdit *, QString>, 5> ModbusFields(const TMainForm *f) {
     return {{{f->seNodeID, QStringLiteral("seNodeID")},
@@ -107,23 +159,25 @@ std::array<std::pair<ui::TSpinEdit *, QString>, 5> ModbusFields(const TMainForm 
 void TMainForm::LoadIni(const QString &FName) {
     const ini::TIniFile ini(ProgramPath + FName);
 
-    // Each value goes to the window at once; move() places the outer frame
-    // of a top-level window, resize() takes the client size, so the frame
-    // (as far as it is known yet) comes off the outer size.
+    // The four values are read in file order and go to the window together,
+    // once made reachable: a window the size of the file's numbers would
+    // never be mapped. move() places the outer frame of a top-level window,
+    // resize() takes the client size, so the frame (as far as it is known
+    // yet) comes off the outer size.
     const int32_t left = ini.ReadInteger(SecMain, QStringLiteral("left"), 1);
-    move(left, pos().y());
     const int32_t top = ini.ReadInteger(SecMain, QStringLiteral("top"), 1);
-    move(pos().x(), top);
     const int32_t outerWidth = ini.ReadInteger(SecMain, QStringLiteral("width"), 999);
-    resize(outerWidth - (frameGeometry().width() - width()), height());
     const int32_t outerHeight = ini.ReadInteger(SecMain, QStringLiteral("height"), 819);
-    resize(width(), outerHeight - (frameGeometry().height() - height()));
+    const QRect outerRect = ReachableOuter(left, top, outerWidth, outerHeight);
+    move(outerRect.topLeft());
+    resize(outerRect.width() - (frameGeometry().width() - width()),
+           outerRect.height() - (frameGeometry().height() - height()));
 
     auto *outer =
         findChild<OuterGeometry *>(QStringLiteral("OuterGeometry"), Qt::FindDirectChildrenOnly);
     if (!outer)
         outer = new OuterGeometry(this);
-    outer->Request(QRect(left, top, outerWidth, outerHeight));
+    outer->Request(outerRect);
 
     for (const auto &[field, key] : ModbusFields(this))
         field->SetValue(ini.ReadInteger(SecModbus, key, field->Value()));

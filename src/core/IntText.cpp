@@ -1,5 +1,7 @@
 #include "IntText.h"
 
+#include <cmath>
+
 namespace core {
 
 namespace {
@@ -73,6 +75,12 @@ bool TryStrToInt(QStringView s, int32_t &value) {
 int32_t StrToIntDef(QStringView text, int32_t def) {
     int32_t v = 0;
     return TryStrToInt(text, v) ? v : def;
+}
+
+bool IsLocaleNumber(QStringView text, const QLocale &locale) {
+    bool ok = false;
+    const double v = locale.toDouble(text, &ok);
+    return ok && std::isfinite(v);
 }
 
 } // namespace core

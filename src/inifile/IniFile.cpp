@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <array>
 #include <stdexcept>
@@ -35,7 +36,35 @@ constexpr std::array<char16_t, 128> Cp1250High = {
 };
 
 constexpr char Utf16LeBom[] = "\xFF\xFE";
+constexpr char Utf16BeBom[] = "\xFE\xFF";
 constexpr char Utf8Bom[] = "\xEF\xBB\xBF";
+const QString CrLf = QStringLiteral("\r\n");
+
+// The 8-bit code page of files that are neither UTF-8 nor UTF-16: the one
+// place that chooses it.
+struct CodePage {
+    QString (*decode)(const QByteArray &);
+    QByteArray (*encode)(const QString &);
+};
+CodePage EightBitPage() {
+    return {&TIniFile::DecodeWindows1250, &TIniFile::EncodeWindows1250};
+}
+
+// The whole text at once and with no state carried over, so that a sequence
+// cut off at the end is an error rather than held back.
+QString Decode(QStringConverter::Encoding encoding, QByteArrayView bytes, bool *failed = nullptr) {
+    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless |
+                                         QStringConverter::Flag::ConvertInitialBom);
+    QString text = decoder(bytes);
+    if (failed)
+        *failed = decoder.hasError();
+    return text;
+}
+
+QByteArray Encode(QStringConverter::Encoding encoding, const QString &text) {
+    QStringEncoder encoder(encoding, QStringConverter::Flag::Stateless);
+    return encoder(text);
+}
 
 bool IsBlank(QChar c) {
     return c == u' ' || c == u'\t';
@@ -83,26 +112,38 @@ bool SameName(QStringView a, QStringView b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QString DecodeUtf16Le(const QByteArray &bytes, qsizetype from) {
-    QString s;
-    s.reserve((bytes.size() - from) / 2);
-    for (qsizetype i = from; i + 1 < bytes.size(); i += 2)
-        s.append(QChar(char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8))));
-    return s;
-}
-
-QByteArray EncodeUtf16Le(const QString &s) {
-    QByteArray out;
-    out.reserve(s.size() * 2);
-    for (QChar c : s) {
-        out.append(char(c.unicode() & 0xFF));
-        out.append(char(c.unicode() >> 8));
-    }
-    return out;
-}
-
 [[noreturn]] void Fail(const QString &fileName) {
     throw std::runtime_error("Unable to write to " + fileName.toUtf8().toStdString());
+}
+
+// Lines and their own line ends: LF, a run of CRs followed by LF, or a lone
+// CR; a last line without any gets an empty one.
+void SplitLines(const QString &text, QStringList &lines, QStringList &ends) {
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = text[i];
+        if (c != u'\n' && c != u'\r') {
+            ++i;
+            continue;
+        }
+        qsizetype next = i + 1;
+        if (c == u'\r') {
+            qsizetype j = i;
+            while (j < n && text[j] == u'\r')
+                ++j;
+            if (j < n && text[j] == u'\n')
+                next = j + 1;
+        }
+        lines.append(text.mid(start, i - start));
+        ends.append(text.mid(i, next - i));
+        start = i = next;
+    }
+    if (start < n) {
+        lines.append(text.mid(start));
+        ends.append(QString());
+    }
 }
 
 } // namespace
@@ -157,33 +198,32 @@ TIniFile::TIniFile(const QString &fileName) : m_fileName(fileName) {
     }
 
     QString text;
-    if (bytes.startsWith(Utf16LeBom)) {
-        m_encoding = Encoding::Utf16LE;
-        text = DecodeUtf16Le(bytes, 2);
+    const bool le = bytes.startsWith(Utf16LeBom);
+    if (le || bytes.startsWith(Utf16BeBom)) {
+        // The mark decides, as it does for the platform's profile services.
+        m_encoding = le ? Encoding::Utf16LE : Encoding::Utf16BE;
+        QByteArrayView units = QByteArrayView(bytes).sliced(2);
+        if (units.size() % 2) {
+            m_strayByte = units.last(1).toByteArray();
+            units.chop(1);
+        }
+        text = Decode(le ? QStringConverter::Utf16LE : QStringConverter::Utf16BE, units);
     } else {
         const bool bom = bytes.startsWith(Utf8Bom);
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-        text = utf8(QByteArrayView(bytes).sliced(bom ? 3 : 0));
-        if (!utf8.hasError()) {
+        bool failed = false;
+        text = Decode(QStringConverter::Utf8, QByteArrayView(bytes).sliced(bom ? 3 : 0), &failed);
+        if (!failed) {
             m_encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
         } else {
             // A BOM in front of bytes that are not UTF-8 (a file edited by
             // hand in another code page) is kept as it stands, not read as
             // characters of the first section's name.
-            m_encoding = Encoding::Windows1250;
+            m_encoding = Encoding::EightBit;
             m_leadingBom = bom;
-            text = DecodeWindows1250(bom ? bytes.mid(3) : bytes);
+            text = EightBitPage().decode(bom ? bytes.mid(3) : bytes);
         }
     }
-
-    if (text.isEmpty())
-        return;
-    m_lines = text.split(u'\n');
-    if (text.endsWith(u'\n'))
-        m_lines.removeLast();
-    for (QString &line : m_lines)
-        if (line.endsWith(u'\r'))
-            line.chop(1);
+    SplitLines(text, m_lines, m_ends);
 }
 
 TIniFile::Place TIniFile::Find(const QString &section, const QString &key) const {
@@ -241,19 +281,33 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         QString &line = m_lines[place.line];
         const Parsed p = Parse(line);
         // An entry that already says exactly this stays as it is.
-        if (TrimBlanks(p.value) != v)
+        if (TrimBlanks(p.value) != v) {
             line = p.name.toString() + u'=' + v;
+            m_ends[place.line] = CrLf;
+        }
         return;
     }
     const QString entry = key + u'=' + v;
     if (place.insertAt >= 0) {
-        m_lines.insert(place.insertAt, entry);
+        InsertLine(place.insertAt, entry);
         return;
     }
-    if (!m_lines.isEmpty() && !TrimBlanks(m_lines.back()).isEmpty())
-        m_lines.append(QString());
-    m_lines.append(u'[' + section + u']');
-    m_lines.append(entry);
+    if (!m_lines.isEmpty() && !TrimBlanks(m_lines.back()).isEmpty()) {
+        // A lone CR before the blank line's CR LF would read as one line end
+        // and the blank line would be gone.
+        if (m_ends.back() == QLatin1String("\r"))
+            m_ends.back() = CrLf;
+        InsertLine(int(m_lines.size()), QString());
+    }
+    InsertLine(int(m_lines.size()), u'[' + section + u']');
+    InsertLine(int(m_lines.size()), entry);
+}
+
+void TIniFile::InsertLine(int at, const QString &line) {
+    if (at > 0 && m_ends[at - 1].isEmpty())
+        m_ends[at - 1] = CrLf;
+    m_lines.insert(at, line);
+    m_ends.insert(at, CrLf);
 }
 
 void TIniFile::WriteInteger(const QString &section, const QString &key, int32_t value) {
@@ -268,23 +322,24 @@ void TIniFile::UpdateFile() {
         Fail(m_fileName);
 
     QString text;
-    for (const QString &line : m_lines) {
-        text += line;
-        text += QLatin1String("\r\n");
-    }
+    for (qsizetype i = 0; i < m_lines.size(); ++i)
+        text += m_lines[i] + m_ends[i];
     QByteArray bytes;
     switch (m_encoding) {
     case Encoding::Utf8:
-        bytes = text.toUtf8();
+        bytes = Encode(QStringConverter::Utf8, text);
         break;
     case Encoding::Utf8Bom:
-        bytes = QByteArray(Utf8Bom) + text.toUtf8();
+        bytes = QByteArray(Utf8Bom) + Encode(QStringConverter::Utf8, text);
         break;
     case Encoding::Utf16LE:
-        bytes = QByteArray(Utf16LeBom, 2) + EncodeUtf16Le(text);
+        bytes = QByteArray(Utf16LeBom, 2) + Encode(QStringConverter::Utf16LE, text) + m_strayByte;
         break;
-    case Encoding::Windows1250:
-        bytes = (m_leadingBom ? QByteArray(Utf8Bom) : QByteArray()) + EncodeWindows1250(text);
+    case Encoding::Utf16BE:
+        bytes = QByteArray(Utf16BeBom, 2) + Encode(QStringConverter::Utf16BE, text) + m_strayByte;
+        break;
+    case Encoding::EightBit:
+        bytes = (m_leadingBom ? QByteArray(Utf8Bom) : QByteArray()) + EightBitPage().encode(text);
         break;
     }
 

@@ -4,12 +4,20 @@
 // on disk atomically (temporary file in the same folder, then rename), or
 // writes into it where the folder takes no new file.
 //
-// Lines that the program does not touch are kept verbatim; names are
-// compared ignoring letter case and their spelling in the file is never
-// rewritten. The file keeps the encoding it was found in: UTF-16LE when it
-// begins with that BOM, UTF-8 (with or without BOM) when it is valid UTF-8,
-// Windows-1250 otherwise (a UTF-8 BOM in front of such a file is kept); a new
-// file is UTF-8 without BOM.
+// A line ends at CR LF, LF or a lone CR; a run of CRs before an LF (what
+// repeated line-end conversions leave) is one line end. Lines that the
+// program does not touch are kept byte for byte, their line ends included;
+// lines it writes end in CR LF. Only where a line is added after it does an
+// unused line change: a last line without a line end gets CR LF, and so does
+// one ending in a lone CR before the blank line in front of a new section.
+// Names are compared ignoring letter case and their spelling in the file is
+// never rewritten.
+//
+// The file keeps the encoding it was found in, decided in this order:
+// UTF-16LE or UTF-16BE when it begins with that BOM; UTF-8 (with or without
+// BOM) when the whole file is valid UTF-8, a sequence cut off at its end
+// included as invalid; otherwise the 8-bit code page (a UTF-8 BOM in front of
+// such a file is kept). A new file is UTF-8 without BOM.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -17,7 +25,7 @@
 
 namespace ini {
 
-enum class Encoding { Utf8, Utf16LE, Windows1250, Utf8Bom };
+enum class Encoding { Utf8, Utf16LE, EightBit, Utf8Bom, Utf16BE };
 
 class TIniFile {
 public:
@@ -43,7 +51,7 @@ public:
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, int32_t value);
 
-    // Writes all lines (CRLF) in the file's encoding when anything was
+    // Writes all lines in the file's encoding when anything was
     // written since the file was read. Throws
     // std::runtime_error("Unable to write to <path>") (UTF-8) when the file
     // cannot be written: an existing file the user may not write, or one that
@@ -54,8 +62,9 @@ public:
     // Longest value that ReadString returns.
     static constexpr int MaxValueLength = 2047;
 
-    // Windows-1250, the 8-bit code page for files that are not UTF-8.
-    // Characters the code page lacks are written as '?'.
+    // Windows-1250, the 8-bit code page of files that are not Unicode (see
+    // EightBitPage in the source). Characters the code page lacks are
+    // written as '?'.
     static QString DecodeWindows1250(const QByteArray &bytes);
     static QByteArray EncodeWindows1250(const QString &text);
 
@@ -67,10 +76,16 @@ private:
     };
     Place Find(const QString &section, const QString &key) const;
 
+    // Puts a line before index at, ending in CR LF; the line before it gets
+    // a line end if it had none.
+    void InsertLine(int at, const QString &line);
+
     QString m_fileName;
     Encoding m_encoding = Encoding::Utf8;
     QStringList m_lines;
-    bool m_leadingBom = false; // Windows-1250 file that starts with a UTF-8 BOM
+    QStringList m_ends;        // m_lines[i] ends with m_ends[i]
+    QByteArray m_strayByte;    // odd last byte of a UTF-16 file, kept at the end
+    bool m_leadingBom = false; // 8-bit file that starts with a UTF-8 BOM
     bool m_readFailed = false; // exists but could not be read: never overwrite it
     bool m_dirty = false;
 };

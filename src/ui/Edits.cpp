@@ -174,9 +174,7 @@ bool TSpinEdit::AcceptTyped(QChar c) const {
 }
 
 bool TSpinEdit::AcceptPasted(const QString &text) const {
-    bool ok = false;
-    QLocale().toDouble(text.trimmed(), &ok);
-    return ok;
+    return core::IsLocaleNumber(text.trimmed(), QLocale());
 }
 
 void TSpinEdit::keyPressEvent(QKeyEvent *event) {

@@ -68,6 +68,26 @@ private slots:
             QCOMPARE(v, value);
         QCOMPARE(core::StrToIntDef(text, -77), ok ? value : -77);
     }
+
+    // What a paste into a spin edit may produce: a number in the user's
+    // format, never one of the words the parser reads as a number.
+    void localeNumber_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("number");
+        QTest::newRow("integer") << "42" << true;
+        QTest::newRow("comma fraction") << "1,5" << true;
+        QTest::newRow("point is not the pl separator") << "1.5" << false;
+        QTest::newRow("exponent") << "-2,5e-3" << true;
+        QTest::newRow("overflow") << "1e400" << false;
+        QTest::newRow("empty") << "" << false;
+        for (const char *word : {"INF", "inf", "+inf", "-INF", "NaN", "nan", "Infinity", "abc"})
+            QTest::newRow(word) << word << false;
+    }
+    void localeNumber() {
+        QFETCH(QString, text);
+        QFETCH(bool, number);
+        QCOMPARE(core::IsLocaleNumber(text, QLocale()), number);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestIntText)

@@ -12,6 +12,8 @@
 #include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <tuple>
+#include <utility>
 
 using namespace testfiles;
 using ini::Encoding;
@@ -26,6 +28,11 @@ const QByteArray Polish1250("Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1");
 QByteArray Utf16Le(const QString &s) {
     QStringEncoder enc(QStringConverter::Utf16LE);
     return QByteArray("\xFF\xFE", 2) + QByteArray(enc(s));
+}
+
+QByteArray Utf16Be(const QString &s) {
+    QStringEncoder enc(QStringConverter::Utf16BE);
+    return QByteArray("\xFE\xFF", 2) + QByteArray(enc(s));
 }
 
 QString Join(const QStringList &lines) {
@@ -295,9 +302,6 @@ private slots:
         QTest::newRow("new section after a trailing blank line")
             << CrLf({"[A]", "a=1", ""}) << W{{"C", "c", "3"}}
             << QStringList{"[A]", "a=1", "", "[C]", "c=3"};
-        QTest::newRow("LF file comes back with CRLF, lines kept")
-            << QByteArray("[A]\na = 1\n\n[X]\nq=w\n") << W{{"A", "b", "2"}}
-            << QStringList{"[A]", "a = 1", "b=2", "", "[X]", "q=w"};
         QTest::newRow("no final line end")
             << QByteArray("[A]\r\na=1") << W{{"A", "a", "5"}} << QStringList{"[A]", "a=5"};
         QTest::newRow("first of duplicate keys replaced")
@@ -364,6 +368,128 @@ private slots:
         QVERIFY(!QFile::exists(m_path));
     }
 
+    // ---- line ends ------------------------------------------------------
+
+    // The same file in every line-end style: each read, then saved once with
+    // one entry left as it says, one replaced, one added to its section and
+    // one in a new section. Lines the save does not write keep their bytes,
+    // line ends included; the lines it writes end in CR LF.
+    void lineEnds_data() {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("CR LF")
+            << QByteArray("; note\r\n[Main]\r\nleft=5\r\n\r\n[LAN]\r\nip=127.0.0.1\r\n[Other]\r\n"
+                          "a = 1\r\n")
+            << QByteArray("; note\r\n[Main]\r\nleft=5\r\n\r\n[LAN]\r\nip=10.0.0.1\r\nport=503\r\n"
+                          "[Other]\r\na = 1\r\n\r\n[REG]\r\nR0=7\r\n");
+        QTest::newRow("LF")
+            << QByteArray("; note\n[Main]\nleft=5\n\n[LAN]\nip=127.0.0.1\n[Other]\na = 1\n")
+            << QByteArray("; note\n[Main]\nleft=5\n\n[LAN]\nip=10.0.0.1\r\nport=503\r\n[Other]\n"
+                          "a = 1\n\r\n[REG]\r\nR0=7\r\n");
+        // The last lone CR gains an LF: before the blank line's CR LF it
+        // would make one line end of both.
+        QTest::newRow("CR")
+            << QByteArray("; note\r[Main]\rleft=5\r\r[LAN]\rip=127.0.0.1\r[Other]\ra = 1\r")
+            << QByteArray("; note\r[Main]\rleft=5\r\r[LAN]\rip=10.0.0.1\r\nport=503\r\n[Other]\r"
+                          "a = 1\r\n\r\n[REG]\r\nR0=7\r\n");
+        QTest::newRow("CR CR LF")
+            << QByteArray("; note\r\r\n[Main]\r\r\nleft=5\r\r\n\r\r\n[LAN]\r\r\nip=127.0.0.1\r\r\n"
+                          "[Other]\r\r\na = 1\r\r\n")
+            << QByteArray("; note\r\r\n[Main]\r\r\nleft=5\r\r\n\r\r\n[LAN]\r\r\nip=10.0.0.1\r\n"
+                          "port=503\r\n[Other]\r\r\na = 1\r\r\n\r\n[REG]\r\nR0=7\r\n");
+        QTest::newRow("mixed, no final line end")
+            << QByteArray("; note\r\n[Main]\nleft=5\r\r[LAN]\r\r\nip=127.0.0.1\r[Other]\na = 1")
+            << QByteArray("; note\r\n[Main]\nleft=5\r\r[LAN]\r\r\nip=10.0.0.1\r\nport=503\r\n"
+                          "[Other]\na = 1\r\n\r\n[REG]\r\nR0=7\r\n");
+    }
+
+    void lineEnds() {
+        QFETCH(QByteArray, original);
+        QFETCH(QByteArray, expected);
+        TIniFile ini = FromLines(original);
+        QCOMPARE(ini.ReadInteger(QStringLiteral("Main"), QStringLiteral("left"), -1), 5);
+        QCOMPARE(ini.ReadString(QStringLiteral("LAN"), QStringLiteral("ip"), {}),
+                 QStringLiteral("127.0.0.1"));
+        QCOMPARE(ini.ReadString(QStringLiteral("Other"), QStringLiteral("a"), {}),
+                 QStringLiteral("1"));
+        ini.WriteInteger(QStringLiteral("Main"), QStringLiteral("left"), 5);
+        ini.WriteString(QStringLiteral("LAN"), QStringLiteral("ip"), QStringLiteral("10.0.0.1"));
+        ini.WriteInteger(QStringLiteral("LAN"), QStringLiteral("port"), 503);
+        ini.WriteInteger(QStringLiteral("REG"), QStringLiteral("R0"), 7);
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), expected);
+        // A second save of the same entries changes nothing.
+        TIniFile again(m_path);
+        QCOMPARE(again.Lines().count(QStringLiteral("ip=10.0.0.1")), 1);
+        again.WriteString(QStringLiteral("LAN"), QStringLiteral("ip"), QStringLiteral("10.0.0.1"));
+        again.WriteInteger(QStringLiteral("REG"), QStringLiteral("R0"), 7);
+        again.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), expected);
+    }
+
+    // An unused last line, without a line end, in every encoding the reader
+    // tells apart; the save writes only lines before it.
+    void unusedLastLine_data() {
+        QTest::addColumn<QByteArray>("head"); // [LAN] and ip=127.0.0.1, in the file's encoding
+        QTest::addColumn<QByteArray>("last"); // the unused line, as it stands
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QString>("value");    // what the unused entry reads as
+        QTest::addColumn<QByteArray>("saved"); // [LAN], ip=10.0.0.1, port=503 and [Notes]
+
+        const QString head = QStringLiteral("[LAN]\r\nip=127.0.0.1\r\n[Notes]\r\n");
+        const QString saved = QStringLiteral("[LAN]\r\nip=10.0.0.1\r\nport=503\r\n[Notes]\r\n");
+        const QString note = QStringLiteral("uwaga=nie rusza");
+        // ć, ę, ó and ń are UTF-8 lead bytes in Windows-1250.
+        const std::pair<const char *, char16_t> letters[] = {
+            {"\xE6", u'\u0107'}, {"\xEA", u'\u0119'}, {"\xF3", u'\u00F3'}, {"\xF1", u'\u0144'}};
+        for (const auto &[byte, letter] : letters)
+            QTest::addRow("Windows-1250 ending in %s", QString(QChar(letter)).toUtf8().constData())
+                << head.toLatin1() << note.toLatin1() + byte << int(Encoding::EightBit)
+                << note.mid(6) + QChar(letter) << saved.toLatin1();
+        QTest::newRow("UTF-8 cut inside a character")
+            << head.toLatin1() << note.toLatin1() + "\xC4" << int(Encoding::EightBit)
+            << note.mid(6) + QStringLiteral("\u00C4") << saved.toLatin1();
+        QTest::newRow("UTF-8 ending in a whole character")
+            << head.toLatin1() << note.toLatin1() + "\xC4\x87" << int(Encoding::Utf8)
+            << note.mid(6) + QStringLiteral("\u0107") << saved.toLatin1();
+
+        const QString lastText = note + QStringLiteral("\u0107");
+        for (const auto &[name, enc, bom] :
+             {std::tuple{"UTF-16LE", QStringConverter::Utf16LE, QByteArray("\xFF\xFE")},
+              std::tuple{"UTF-16BE", QStringConverter::Utf16BE, QByteArray("\xFE\xFF")}}) {
+            QStringEncoder e(enc);
+            const int encoding =
+                enc == QStringConverter::Utf16LE ? int(Encoding::Utf16LE) : int(Encoding::Utf16BE);
+            QTest::newRow(name) << bom + QByteArray(e(head)) << QByteArray(e(lastText)) << encoding
+                                << lastText.mid(6) << bom + QByteArray(e(saved));
+        }
+        // An odd last byte is no character; it stays the file's last byte.
+        QStringEncoder be(QStringConverter::Utf16BE);
+        QTest::newRow("UTF-16BE with an odd byte at the end")
+            << "\xFE\xFF" + QByteArray(be(head)) << QByteArray(be(lastText)) + "\x07"
+            << int(Encoding::Utf16BE) << lastText.mid(6) << "\xFE\xFF" + QByteArray(be(saved));
+    }
+
+    void unusedLastLine() {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, last);
+        QFETCH(int, encoding);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, saved);
+        TIniFile ini = FromLines(head + last);
+        QCOMPARE(int(ini.FileEncoding()), encoding);
+        QCOMPARE(ini.ReadString(QStringLiteral("LAN"), QStringLiteral("ip"), {}),
+                 QStringLiteral("127.0.0.1"));
+        QCOMPARE(ini.ReadString(QStringLiteral("Notes"), QStringLiteral("uwaga"), {}), value);
+        ini.WriteString(QStringLiteral("LAN"), QStringLiteral("ip"), QStringLiteral("10.0.0.1"));
+        ini.WriteInteger(QStringLiteral("LAN"), QStringLiteral("port"), 503);
+        ini.UpdateFile();
+        QCOMPARE(ReadBytes(m_path), saved + last);
+        const TIniFile again(m_path);
+        QCOMPARE(int(again.FileEncoding()), encoding);
+        QCOMPARE(again.ReadString(QStringLiteral("Notes"), QStringLiteral("uwaga"), {}), value);
+    }
+
     // ---- encodings ------------------------------------------------------
 
     void encoding_data() {
@@ -378,14 +504,16 @@ private slots:
                                         << "\xEF\xBB\xBF" + CrLf(after);
         QTest::newRow("UTF-16LE") << Utf16Le(Join(before)) << int(Encoding::Utf16LE)
                                   << Utf16Le(Join(after));
+        QTest::newRow("UTF-16BE") << Utf16Be(Join(before)) << int(Encoding::Utf16BE)
+                                  << Utf16Be(Join(after));
         QTest::newRow("Windows-1250")
             << QByteArray("[LAN]\r\nip=" + Polish1250 + "\r\n[X]\r\ny=1\r\n")
-            << int(Encoding::Windows1250)
+            << int(Encoding::EightBit)
             << QByteArray("[LAN]\r\nip=" + Polish1250 + "\r\nt=\xA3\xF3\x64\x9F\r\n[X]\r\ny=1\r\n");
         // Not UTF-8 after its BOM: the section is still found, the BOM stays.
         QTest::newRow("Windows-1250 behind a UTF-8 BOM")
             << QByteArray("\xEF\xBB\xBF[LAN]\r\nip=" + Polish1250 + "\r\n[X]\r\ny=1\r\n")
-            << int(Encoding::Windows1250)
+            << int(Encoding::EightBit)
             << QByteArray("\xEF\xBB\xBF[LAN]\r\nip=" + Polish1250 +
                           "\r\nt=\xA3\xF3\x64\x9F\r\n[X]\r\ny=1\r\n");
     }
@@ -418,7 +546,7 @@ private slots:
     void windows1250LacksCharacters() {
         WriteBytes(m_path, "[A]\r\nb=\xB9\r\n"); // one byte that is not UTF-8: "ą"
         TIniFile ini(m_path);
-        QCOMPARE(ini.FileEncoding(), Encoding::Windows1250);
+        QCOMPARE(ini.FileEncoding(), Encoding::EightBit);
         QCOMPARE(ini.ReadString(QStringLiteral("A"), QStringLiteral("b"), {}),
                  QStringLiteral("\u0105"));
         // ñ, a CJK letter and one character outside the BMP are missing from

@@ -288,8 +288,10 @@ private slots:
                                   << QRect(20, 30, 900, 700);
         QTest::newRow("some") << QStringList{"[main]", "TOP=$40", "height=abc"}
                               << QRect(1, 64, 999, 819);
+        // Wholly below the 1280 x 1024 test screen: back on it, as near as
+        // it fits (more cases in tst_geometry).
         QTest::newRow("off the screen")
-            << QStringList{"[Main]", "left=-50", "top=3000"} << QRect(-50, 3000, 999, 819);
+            << QStringList{"[Main]", "left=-50", "top=3000"} << QRect(0, 205, 999, 819);
     }
 
     void loadGeometry() {
@@ -445,6 +447,47 @@ private slots:
         QCOMPARE(FileLines(m_path), expected);
         // The blank line between [Main] and [Other] is still there.
         QVERIFY(ReadBytes(m_path).contains("height=819\r\n\r\n[Other]\r\n"));
+    }
+
+    // A file from another editor: its values at start, each entry once after
+    // the close, its own lines as they were.
+    void foreignLineEnds_data() {
+        QTest::addColumn<QByteArray>("eol");
+        QTest::newRow("CR") << QByteArray("\r");
+        QTest::newRow("CR CR LF") << QByteArray("\r\r\n");
+        QTest::newRow("LF") << QByteArray("\n");
+    }
+
+    void foreignLineEnds() {
+        QFETCH(QByteArray, eol);
+        const QStringList lines{"[Main]",       "left=20",          "top=30",      "width=900",
+                                "height=700",   "[Modbus]",         "seNodeID=17", "[LAN]",
+                                "ip=127.0.0.1", "port=503",         "[REG]",       "R7=42",
+                                "[Notes]",      "uwaga=zosta\u0144"};
+        QByteArray file;
+        for (const QString &l : lines)
+            file += l.toUtf8() + eol;
+        WriteBytes(m_path, file);
+        TMainForm &f = Open();
+        f.show();
+        QCOMPARE(f.frameGeometry(), QRect(20, 30, 900, 700));
+        QCOMPARE(f.seNodeID->Value(), 17);
+        QCOMPARE(f.edIP->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(f.sePort->Value(), 503);
+        QCOMPARE(Regs[7], uint16_t(42));
+        f.seNodeID->SetValue(18);
+        QVERIFY(f.close());
+
+        const QByteArray saved = ReadBytes(m_path);
+        QVERIFY(saved.contains(QString("uwaga=zosta\u0144").toUtf8() + eol));
+        const ini::TIniFile again(m_path);
+        QCOMPARE(again.Lines().filter(QRegularExpression("^seNodeID=")),
+                 QStringList{"seNodeID=18"});
+        QCOMPARE(again.Lines().filter(QRegularExpression("^ip=")), QStringList{"ip=127.0.0.1"});
+        QCOMPARE(again.Lines().filter(QRegularExpression("^left=")), QStringList{"left=20"});
+        QCOMPARE(again.Lines().filter(QRegularExpression("^R7=")), QStringList{"R7=42"});
+        QCOMPARE(again.Lines().filter(QRegularExpression("^\\[")).size(), 5);
+        QCOMPARE(again.Lines().size(), 5 + 12 + SavedRegs + 1); // sections, entries, the note
     }
 
     void polishText_data() {

@@ -1,6 +1,7 @@
 // The repeat job: ticks driven by hand against the simulator, plus one run
 // with the real timer.
 #include "Dispatch.h"
+#include "Edits.h"
 #include "FormFixture.h"
 #include "LoopbackPeer.h"
 #include "SimProcess.h"
@@ -177,6 +178,52 @@ private slots:
         QCOMPARE(timCount, 2);
         QCOMPARE(timlastsameNumber, 1);
         QCOMPARE(f.form->labrj->text(), QStringLiteral("before"));
+    }
+
+    // The job redraws on every tick; what the operator is typing into the
+    // text field is not the registers' text and stays, until it is sent or
+    // the focus moves on.
+    void typingSurvivesTicks() {
+        f.Open();
+        f.form->show();
+        ui::TLimitEdit *ed = f.form->edText;
+        const auto regsSay = [](const QString &text) { core::TextToRegs(text, Regs); };
+        regsSay(QStringLiteral("Abc"));
+        SwitchOn();
+        Tick();
+        QCOMPARE(ed->text(), QStringLiteral("Abc"));
+
+        // Focus alone keeps nothing: the field still follows the registers.
+        ed->setFocus();
+        regsSay(QStringLiteral("Abd"));
+        Tick();
+        QCOMPARE(ed->text(), QStringLiteral("Abd"));
+
+        ed->selectAll();
+        QTest::keyClicks(ed, QStringLiteral("Hel"));
+        for (int tick = 0; tick < 3; ++tick) {
+            Tick();
+            QCOMPARE(ed->text(), QStringLiteral("Hel"));
+        }
+        QCOMPARE(f.form->sg->Cell(2, 56), QStringLiteral("A")); // the grid is redrawn
+        QTest::keyClicks(ed, QStringLiteral("lo"));
+        QCOMPARE(ed->text(), QStringLiteral("Hello"));
+
+        // Sent (no device: the not-connected box), then the registers rule.
+        f.form->btnSendClick(f.form->BitBtn1);
+        QCOMPARE(f.boxes.size(), 1);
+        QCOMPARE(core::TextFromRegs(Regs), QStringLiteral("Hello"));
+        regsSay(QStringLiteral("World"));
+        Tick();
+        QCOMPARE(ed->text(), QStringLiteral("World"));
+
+        // Typed again and left unsent: the focus moving on hands it back.
+        QTest::keyClicks(ed, QStringLiteral("!"));
+        Tick();
+        QCOMPARE(ed->text(), QStringLiteral("World!"));
+        f.form->sePort->setFocus();
+        Tick();
+        QCOMPARE(ed->text(), QStringLiteral("World"));
     }
 
     void realTimer() {

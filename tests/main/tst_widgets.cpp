@@ -157,6 +157,11 @@ private slots:
                                       << "hello" << false << 0;
         QTest::newRow("minus alone refused") << "en_US"
                                              << "-" << false << 0;
+        // Words the number parser knows are words all the same.
+        for (const char *word : {"INF", "inf", "-inf", "NaN", "nan", "Infinity"})
+            QTest::addRow("%s refused", word) << "en_US" << word << false << 0;
+        QTest::newRow("inf refused pl") << "pl_PL"
+                                        << "inf" << false << 0;
         QTest::newRow("cut to limit") << "en_US"
                                       << "1234567" << true << 12345;
     }
