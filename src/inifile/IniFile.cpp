@@ -41,14 +41,30 @@ constexpr char Utf8Bom[] = "\xEF\xBB\xBF";
 const QString CrLf = QStringLiteral("\r\n");
 
 // The 8-bit code page of files that are neither UTF-8 nor UTF-16: the one
-// place that chooses it.
+// place that chooses it. Windows has one, the system's ANSI code page (what
+// Qt's System converter uses there; "?" for a character it lacks); other
+// systems have none, and Windows-1250 is taken as the module's own.
 struct CodePage {
     QString (*decode)(const QByteArray &);
     QByteArray (*encode)(const QString &);
 };
+#ifdef Q_OS_WIN
+QString DecodeAnsi(const QByteArray &bytes) {
+    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    return decoder(bytes);
+}
+QByteArray EncodeAnsi(const QString &text) {
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    return encoder(text);
+}
+CodePage EightBitPage() {
+    return {&DecodeAnsi, &EncodeAnsi};
+}
+#else
 CodePage EightBitPage() {
     return {&TIniFile::DecodeWindows1250, &TIniFile::EncodeWindows1250};
 }
+#endif
 
 // The whole text at once and with no state carried over, so that a sequence
 // cut off at the end is an error rather than held back.
