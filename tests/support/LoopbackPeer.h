@@ -1,7 +1,7 @@
 #pragma once
 // A scripted peer on 127.0.0.1 for tests, driven from the test's own thread
 // (a blocking connect to it completes in the kernel's backlog before Accept).
-// Header-only; Linux sockets.
+// Header-only; POSIX sockets or Winsock.
 //
 //   testsupport::Listener listener;           // bound on 127.0.0.1:<ephemeral>
 //   client.Host = "127.0.0.1"; client.Port = listener.Port(); client.Connect();
@@ -21,25 +21,186 @@
 //                                            // silent.Port() gets no answer
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QThread>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
+#include <utility>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
+#endif
 
 namespace testsupport {
+
+// The few socket calls that differ between POSIX and Winsock.
+namespace sock {
+#ifdef _WIN32
+using Fd = intptr_t;
+using Len = int;
+inline const bool Started = [] {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+// The system's code for a refused connection.
+constexpr int RefusedCode = WSAECONNREFUSED;
+inline Fd Open(bool nonBlocking = false) {
+    const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                  0x80 /* WSA_FLAG_NO_HANDLE_INHERIT */);
+    if (s != INVALID_SOCKET && nonBlocking) {
+        u_long on = 1;
+        ::ioctlsocket(s, FIONBIO, &on);
+    }
+    return s == INVALID_SOCKET ? -1 : Fd(s);
+}
+inline void Close(Fd fd) {
+    ::closesocket(SOCKET(fd));
+}
+inline int Poll(pollfd *p, int n, int ms) {
+    return ::WSAPoll(p, ULONG(n), ms);
+}
+inline bool Interrupted() {
+    return false;
+}
+inline bool InProgress() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+inline Fd Accept(Fd fd) {
+    const SOCKET s = ::accept(SOCKET(fd), nullptr, nullptr);
+    return s == INVALID_SOCKET ? -1 : Fd(s);
+}
+inline long long Send(Fd fd, const char *p, size_t n) {
+    return ::send(SOCKET(fd), p, int(n), 0);
+}
+inline long long Recv(Fd fd, char *p, size_t n) {
+    return ::recv(SOCKET(fd), p, int(n), 0);
+}
+inline bool ShutdownSend(Fd fd) {
+    return ::shutdown(SOCKET(fd), SD_SEND) == 0;
+}
+inline void Linger0(Fd fd) {
+    linger l{1, 0};
+    ::setsockopt(SOCKET(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&l), sizeof l);
+}
+inline void NoDelay(Fd fd) {
+    const BOOL one = TRUE;
+    ::setsockopt(SOCKET(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one),
+                 sizeof one);
+}
+// Winsock does not tell whether our FIN was acknowledged; on loopback it is
+// within a few milliseconds.
+inline bool FinAcked(Fd) {
+    QThread::msleep(50);
+    return true;
+}
+#else
+using Fd = int;
+using Len = socklen_t;
+constexpr int RefusedCode = ECONNREFUSED;
+inline Fd Open(bool nonBlocking = false) {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+}
+inline void Close(Fd fd) {
+    ::close(fd);
+}
+inline int Poll(pollfd *p, int n, int ms) {
+    return ::poll(p, nfds_t(n), ms);
+}
+inline bool Interrupted() {
+    return errno == EINTR;
+}
+inline bool InProgress() {
+    return errno == EINPROGRESS;
+}
+inline Fd Accept(Fd fd) {
+    return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+inline long long Send(Fd fd, const char *p, size_t n) {
+    return ::send(fd, p, n, MSG_NOSIGNAL);
+}
+inline long long Recv(Fd fd, char *p, size_t n) {
+    return ::recv(fd, p, n, 0);
+}
+inline bool ShutdownSend(Fd fd) {
+    return ::shutdown(fd, SHUT_WR) == 0;
+}
+inline void Linger0(Fd fd) {
+    linger l{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+inline void NoDelay(Fd fd) {
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+// FIN_WAIT2, or TIME_WAIT / CLOSE when the other side closed too.
+inline bool FinAcked(Fd fd) {
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0)
+        return false;
+    return info.tcpi_state == TCP_FIN_WAIT2 || info.tcpi_state == TCP_TIME_WAIT ||
+           info.tcpi_state == TCP_CLOSE;
+}
+#endif
+
+inline sockaddr_in Loopback(quint16 port = 0) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+// A socket bound on 127.0.0.1 and listening; its port in `port`. -1 on failure.
+inline Fd Listen(int backlog, quint16 &port) {
+    const Fd fd = Open();
+    if (fd < 0)
+        return -1;
+    sockaddr_in a = Loopback();
+    Len len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        Close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Waits for `events`, retrying interruptions. 1 ready, 0 time-out, -1 failure.
+inline int WaitFor(Fd fd, short events, int timeoutMs) {
+    for (;;) {
+        pollfd p{};
+        p.fd = decltype(p.fd)(fd);
+        p.events = events;
+        const int rc = Poll(&p, 1, timeoutMs);
+        if (rc >= 0)
+            return rc > 0 ? 1 : 0;
+        if (!Interrupted())
+            return -1;
+    }
+}
+} // namespace sock
 
 class Peer {
 public:
     enum class End { Eof, Reset, Timeout };
 
     Peer() = default;
-    explicit Peer(int fd) : m_fd(fd) {}
+    explicit Peer(sock::Fd fd) : m_fd(fd) {}
     Peer(Peer &&o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
     Peer &operator=(Peer &&o) noexcept {
         if (this != &o) {
@@ -51,18 +212,18 @@ public:
     ~Peer() { Close(); }
 
     bool Valid() const { return m_fd >= 0; }
-    int Fd() const { return m_fd; }
+    sock::Fd Fd() const { return m_fd; }
 
     bool Send(const QByteArray &bytes) {
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n =
-                ::send(m_fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
+            const long long n =
+                sock::Send(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && sock::Interrupted())
                 continue;
             if (n <= 0)
                 return false;
-            done += n;
+            done += qsizetype(n);
         }
         return true;
     }
@@ -75,13 +236,13 @@ public:
             if (!WaitReadable(deadline))
                 break;
             char buf[65536];
-            const ssize_t r =
-                ::recv(m_fd, buf, size_t(std::min<qsizetype>(n - got.size(), sizeof buf)), 0);
-            if (r < 0 && errno == EINTR)
+            const long long r =
+                sock::Recv(m_fd, buf, size_t(std::min<qsizetype>(n - got.size(), sizeof buf)));
+            if (r < 0 && sock::Interrupted())
                 continue;
             if (r <= 0)
                 break;
-            got.append(buf, r);
+            got.append(buf, qsizetype(r));
         }
         return got;
     }
@@ -93,10 +254,10 @@ public:
             if (!WaitReadable(deadline))
                 return {};
             char buf[65536];
-            const ssize_t r = ::recv(m_fd, buf, sizeof buf, 0);
-            if (r < 0 && errno == EINTR)
+            const long long r = sock::Recv(m_fd, buf, sizeof buf);
+            if (r < 0 && sock::Interrupted())
                 continue;
-            return r > 0 ? QByteArray(buf, r) : QByteArray();
+            return r > 0 ? QByteArray(buf, qsizetype(r)) : QByteArray();
         }
     }
 
@@ -113,14 +274,14 @@ public:
             if (!WaitReadable(deadline))
                 return End::Timeout;
             char buf[65536];
-            const ssize_t r = ::recv(m_fd, buf, sizeof buf, 0);
+            const long long r = sock::Recv(m_fd, buf, sizeof buf);
             if (r > 0) {
-                got.append(buf, r);
+                got.append(buf, qsizetype(r));
                 continue;
             }
             if (r == 0)
                 return End::Eof;
-            if (errno == EINTR)
+            if (sock::Interrupted())
                 continue;
             return End::Reset;
         }
@@ -128,21 +289,15 @@ public:
 
     // Sends FIN and waits until the other side's kernel has acknowledged it.
     bool ShutdownAndWaitAcked(int timeoutMs = 3000) {
-        if (::shutdown(m_fd, SHUT_WR) != 0)
+        if (!sock::ShutdownSend(m_fd))
             return false;
         QDeadlineTimer deadline(timeoutMs);
         for (;;) {
-            tcp_info info{};
-            socklen_t len = sizeof info;
-            if (::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0)
-                return false;
-            // FIN_WAIT2, or TIME_WAIT / CLOSE when the other side closed too.
-            if (info.tcpi_state == TCP_FIN_WAIT2 || info.tcpi_state == TCP_TIME_WAIT ||
-                info.tcpi_state == TCP_CLOSE)
+            if (sock::FinAcked(m_fd))
                 return true;
             if (deadline.hasExpired())
                 return false;
-            ::usleep(1000);
+            QThread::usleep(1000);
         }
     }
 
@@ -150,56 +305,30 @@ public:
     void Abort() {
         if (m_fd < 0)
             return;
-        linger l{1, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        sock::Linger0(m_fd);
         Close();
     }
 
     void Close() {
         if (m_fd >= 0)
-            ::close(m_fd);
+            sock::Close(m_fd);
         m_fd = -1;
     }
 
 private:
     bool WaitReadable(const QDeadlineTimer &deadline) {
-        for (;;) {
-            pollfd p{m_fd, POLLIN, 0};
-            const int rc = ::poll(&p, 1, int(std::max<qint64>(deadline.remainingTime(), 0)));
-            if (rc > 0)
-                return true;
-            if (rc == 0)
-                return false;
-            if (errno != EINTR)
-                return false;
-        }
+        return sock::WaitFor(m_fd, POLLIN, int(std::max<qint64>(deadline.remainingTime(), 0))) > 0;
     }
 
-    int m_fd = -1;
+    sock::Fd m_fd = -1;
 };
 
 class Listener {
 public:
-    Listener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_fd < 0)
-            return;
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-            ::listen(m_fd, 8) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        m_port = ntohs(a.sin_port);
-    }
+    Listener() { m_fd = sock::Listen(8, m_port); }
     ~Listener() {
         if (m_fd >= 0)
-            ::close(m_fd);
+            sock::Close(m_fd);
     }
     Listener(const Listener &) = delete;
     Listener &operator=(const Listener &) = delete;
@@ -208,23 +337,15 @@ public:
     quint16 Port() const { return m_port; }
 
     Peer Accept(int timeoutMs = 3000) {
-        pollfd p{m_fd, POLLIN, 0};
-        int rc;
-        do {
-            rc = ::poll(&p, 1, timeoutMs);
-        } while (rc < 0 && errno == EINTR);
-        if (rc <= 0)
+        if (sock::WaitFor(m_fd, POLLIN, timeoutMs) <= 0)
             return Peer();
-        return Peer(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+        return Peer(sock::Accept(m_fd));
     }
 
-    bool HasPendingConnection() {
-        pollfd p{m_fd, POLLIN, 0};
-        return ::poll(&p, 1, 0) > 0;
-    }
+    bool HasPendingConnection() { return sock::WaitFor(m_fd, POLLIN, 0) > 0; }
 
 private:
-    int m_fd = -1;
+    sock::Fd m_fd = -1;
     quint16 m_port = 0;
 };
 
@@ -234,34 +355,23 @@ private:
 class SilentListener {
 public:
     SilentListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-            ::listen(m_fd, 0) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        m_fd = sock::Listen(0, m_port);
+        if (m_fd < 0)
             return;
-        m_port = ntohs(a.sin_port);
+        const sockaddr_in a = sock::Loopback(m_port);
         // Connections that complete go into the queue; the first one that
         // gets no answer shows it full.
         for (int i = 0; i < 16 && !m_full; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            const sock::Fd fd = sock::Open(true);
             if (fd < 0)
                 return;
-            const int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-            if (rc != 0 && errno != EINPROGRESS) {
-                ::close(fd);
+            const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a);
+            if (rc != 0 && !sock::InProgress()) {
+                sock::Close(fd);
                 return;
             }
-            pollfd p{fd, POLLOUT, 0};
-            int ready;
-            do {
-                ready = ::poll(&p, 1, rc == 0 ? 0 : 300);
-            } while (ready < 0 && errno == EINTR);
-            if (ready == 0) {
-                ::close(fd);
+            if (sock::WaitFor(fd, POLLOUT, rc == 0 ? 0 : 300) == 0) {
+                sock::Close(fd);
                 m_full = true;
             } else {
                 m_fillers[i] = fd;
@@ -269,11 +379,11 @@ public:
         }
     }
     ~SilentListener() {
-        for (int fd : m_fillers)
+        for (sock::Fd fd : m_fillers)
             if (fd >= 0)
-                ::close(fd);
+                sock::Close(fd);
         if (m_fd >= 0)
-            ::close(m_fd);
+            sock::Close(m_fd);
     }
     SilentListener(const SilentListener &) = delete;
     SilentListener &operator=(const SilentListener &) = delete;
@@ -282,29 +392,25 @@ public:
     quint16 Port() const { return m_port; }
 
 private:
-    int m_fd = -1;
+    sock::Fd m_fd = -1;
     quint16 m_port = 0;
     bool m_full = false;
-    int m_fillers[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    sock::Fd m_fillers[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 // A plain client connection to 127.0.0.1:port (!Valid() when refused).
 inline Peer ConnectTo(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sock::Fd fd = sock::Open();
     if (fd < 0)
         return Peer();
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
+    sock::NoDelay(fd);
+    const sockaddr_in a = sock::Loopback(port);
     int rc;
     do {
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } while (rc != 0 && errno == EINTR);
+        rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a);
+    } while (rc != 0 && sock::Interrupted());
     if (rc != 0) {
-        ::close(fd);
+        sock::Close(fd);
         return Peer();
     }
     return Peer(fd);
@@ -312,19 +418,16 @@ inline Peer ConnectTo(quint16 port) {
 
 // A port on 127.0.0.1 where nothing listens: bound, read back and closed.
 inline quint16 RefusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sock::Fd fd = sock::Open();
     if (fd < 0)
         return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t len = sizeof a;
+    sockaddr_in a = sock::Loopback();
+    sock::Len len = sizeof a;
     quint16 port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
         port = ntohs(a.sin_port);
-    ::close(fd);
+    sock::Close(fd);
     return port;
 }
 

@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <memory>
-#include <netdb.h>
+#ifndef _WIN32
+#include <netdb.h> // EAI_NONAME; Winsock has it in ws2tcpip.h
+#endif
 
 using tcp::TcpClient;
 using testsupport::Listener;
@@ -272,7 +274,7 @@ void TestTcpClient::connectFailures_data() {
     QTest::addColumn<bool>("socketError");
     QTest::addColumn<int>("code"); // expected socket error code, 0: any
 
-    QTest::newRow("refused") << "127.0.0.1" << 0 << true << int(ECONNREFUSED);
+    QTest::newRow("refused") << "127.0.0.1" << 0 << true << testsupport::sock::RefusedCode;
     QTest::newRow("empty host") << "" << 1 << false << 0;
     QTest::newRow("port 0") << "127.0.0.1" << 2 << false << 0;
     QTest::newRow("unresolvable name") << "nohost.invalid" << 1 << true << int(EAI_NONAME);
@@ -501,7 +503,7 @@ void TestTcpClient::limitedConnectTimeout() {
         refused.Connect();
         QFAIL("no error");
     } catch (const tcp::SocketError &e) {
-        QCOMPARE(e.Code(), int(ECONNREFUSED));
+        QCOMPARE(e.Code(), testsupport::sock::RefusedCode);
     }
 }
 
