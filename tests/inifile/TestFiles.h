@@ -1,20 +1,27 @@
 #pragma once
 // File helpers shared by the settings-file tests: whole-file bytes, folder
 // listings and the immutable attribute (root writes through mode bits, so a
-// mode change alone does not protect anything there).
+// mode change alone does not protect anything there). On Windows the
+// read-only attribute stands in for it, and there is no per-process file
+// size limit.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 namespace testfiles {
 
@@ -42,6 +49,17 @@ inline QStringList Entries(const QString &dir) {
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+#ifdef _WIN32
+inline bool SetImmutable(const QString &path, bool on) {
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD wanted = on ? (attributes | FILE_ATTRIBUTE_READONLY)
+                            : (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    return SetFileAttributesW(native.c_str(), wanted) != 0;
+}
+#else
 inline bool SetImmutable(const QString &path, bool on) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -55,6 +73,7 @@ inline bool SetImmutable(const QString &path, bool on) {
     ::close(fd);
     return ok;
 }
+#endif
 
 // Sets the immutable attribute for its lifetime; undone on destruction and,
 // for anything left over, by UndoAll() (call it from cleanup()).
@@ -92,6 +111,16 @@ private:
     bool m_on;
 };
 
+#ifdef _WIN32
+using rlim_t = qint64;
+// No per-process file size limit on Windows: the full-disk cases skip.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t) {}
+    bool IsOn() const { return false; }
+    void Release() {}
+};
+#else
 // A full disk, for this process only: while it lives, a write that would take
 // any file past `bytes` fails (EFBIG) instead of raising SIGXFSZ.
 class FileSizeLimit {
@@ -121,5 +150,6 @@ private:
     void (*m_oldHandler)(int) = SIG_DFL;
     bool m_on = false;
 };
+#endif
 
 } // namespace testfiles
