@@ -188,11 +188,13 @@ Word ParseWord(QString text, uint16_t &out) {
     }
     if (text.isEmpty())
         return Word::NotNumber;
-    for (QChar c : text)
-        if (base == 10 ? !c.isDigit() || c.unicode() > '9'
-                       : !(c.isDigit() && c.unicode() <= '9') &&
-                             !(c.toLower() >= u'a' && c.toLower() <= u'f'))
-            return Word::NotNumber;
+    const auto digit = [base](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'0' && u <= u'9') ||
+               (base == 16 && ((u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')));
+    };
+    if (!std::all_of(text.cbegin(), text.cend(), digit))
+        return Word::NotNumber;
     bool ok = false;
     const qulonglong v = text.toULongLong(&ok, base);
     if (negative && (!ok || v != 0))

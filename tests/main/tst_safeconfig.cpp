@@ -315,6 +315,26 @@ private slots:
         QCOMPARE(SelRow, 3);
     }
 
+    // The grid paints a cell's own colours; the selected cell keeps the
+    // highlight and shows its own colour as a stripe at its left edge.
+    void gridPaintsStates() {
+        f.Open();
+        f.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        RegStates[0] = ValueState::Pending; // row 1: the current cell
+        RegStates[2] = ValueState::Pending;
+        f.form->PaintValueStates();
+        ui::TStringGrid *sg = f.form->sg;
+        const QColor own = sg->CellColoursAt(2, 3).background;
+        const QImage image = sg->viewport()->grab().toImage();
+        const QRect plain = sg->CellRect(2, 3), current = sg->CellRect(2, 1);
+        QCOMPARE(image.pixelColor(plain.right() - 2, plain.center().y()), own);
+        QCOMPARE(image.pixelColor(current.left() + 1, current.center().y()), own);
+        QCOMPARE(image.pixelColor(current.right() - 2, current.center().y()),
+                 sg->palette().color(QPalette::Highlight));
+        QVERIFY(!sg->CellColoursAt(2, 2).background.isValid());
+    }
+
     // Every mark readable in both looks: apart from the base and from each
     // other, and its text at least 4.5 : 1 against its fill.
     void coloursReadable_data() {
