@@ -40,13 +40,7 @@ Bytes Exception(const Bytes &req, uint8_t code) {
 
 Device::Device(int stallAfter, Clock::time_point now)
     : m_stallAfter(stallAfter), m_countStart(now) {
-    m_regs[VersionIndex] = Version;
-    static const char greeting[] = "Hello Tavrin";
-    const int len = int(sizeof greeting - 1);
-    m_regs[TextLengthIndex] = uint16_t(len);
-    for (int i = 0; i < len; ++i)
-        m_regs[TextIndex + i] = uint16_t(uint8_t(greeting[i]));
-    m_regs[TextIndex + len] = 0;
+    StartImage();
 }
 
 void Device::Tick(Clock::time_point now) {
@@ -64,7 +58,7 @@ void Device::Restart(Clock::time_point now) {
 }
 
 void Device::Store(int index, uint16_t value, Clock::time_point now) {
-    m_regs[index] = value;
+    m_regs[index] = Kept(index, value);
     if (index == RestartIndex && value == RestartValue)
         Restart(now);
 }
@@ -111,7 +105,7 @@ Bytes Device::Answer(const Bytes &f, Clock::time_point now, bool forceException,
             return Exception(f, IllegalValue);
         }
         const int index = Be16(f, 8);
-        if (index >= RegCount)
+        if (index >= RegCount || RefusesWrite(index, 1))
             return Exception(f, IllegalAddress);
         Store(index, Be16(f, 10), now);
         return f; // the answer echoes the request
@@ -129,7 +123,7 @@ Bytes Device::Answer(const Bytes &f, Clock::time_point now, bool forceException,
             warning = "function 16 quantity, byte count and frame size disagree";
             return Exception(f, IllegalValue);
         }
-        if (start + quantity > RegCount)
+        if (start + quantity > RegCount || RefusesWrite(start, quantity))
             return Exception(f, IllegalAddress);
         for (int i = 0; i < quantity; ++i)
             Store(start + i, Be16(f, MultiHeader + 2 * size_t(i)), now);

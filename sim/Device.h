@@ -24,6 +24,11 @@ public:
     static constexpr int TextLengthIndex = 54; // 40055
     static constexpr int TextIndex = 55;       // 40056..40155
     static constexpr uint16_t Version = 104;
+    // Register behaviour of a real module: the version refuses writes
+    // (exception 02), the brightness keeps at most MaxBrightness.
+    static constexpr int ReadOnlyIndex = VersionIndex;
+    static constexpr int BrightnessIndex = 37; // 40038
+    static constexpr uint16_t MaxBrightness = 100;
 
     // Modbus exception codes used here.
     static constexpr uint8_t IllegalFunction = 1;
@@ -47,7 +52,20 @@ public:
 
     uint16_t Reg(int index) const { return m_regs[index]; }
 
+    // Replaces the start image with a configuration file: every register 0,
+    // then the ones the file gives, one "40038,Name,80" line each (the name
+    // optional, a first line "Register,..." skipped, decimal or 0x values).
+    // False with error naming the file's first bad line; the image is then
+    // unchanged.
+    bool LoadImage(const std::string &path, std::string &error);
+
 private:
+    // The registers of a plausible module at power-on.
+    void StartImage();
+    // A write that covers a register refusing writes is refused whole.
+    static bool RefusesWrite(int start, int quantity);
+    // The word a register keeps when value is written to it.
+    static uint16_t Kept(int index, uint16_t value);
     void Restart(Clock::time_point now);
     void Store(int index, uint16_t value, Clock::time_point now);
 

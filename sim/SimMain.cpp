@@ -52,11 +52,12 @@ struct Options {
     std::string logFile;
     std::string answerLogFile;
     int stallAfter = -1;
+    std::string imageFile;
 };
 
 void Usage(FILE *to) {
     std::fputs("usage: tavrin-sim [--port N] [--mode M] [--log FILE] [--answer-log FILE]\n"
-               "                 [--stall-after S]\n"
+               "                 [--stall-after S] [--image FILE]\n"
                "  --port N         listen on 127.0.0.1:N (default 1502; 0 picks a free port)\n"
                "  --mode M         normal (default), silent, split, flood, exception,\n"
                "                   close-after N, slow MS (also close-after=N, slow=MS)\n"
@@ -64,7 +65,10 @@ void Usage(FILE *to) {
                "  --answer-log FILE\n"
                "                   append \"ANS <hex>\" for every piece of answer queued for\n"
                "                   sending (filler, split parts), in wire order\n"
-               "  --stall-after S  the counter 40002 stops S seconds after (re)start\n",
+               "  --stall-after S  the counter 40002 stops S seconds after (re)start\n"
+               "  --image FILE     start with the registers of FILE (\"40038,Name,80\" lines,\n"
+               "                   as the program saves them; others 0) instead of the\n"
+               "                   built-in module\n",
                to);
 }
 
@@ -102,6 +106,11 @@ bool ParseArgs(int argc, char **argv, Options &o) {
             if (!next || !*next)
                 return false;
             o.answerLogFile = next;
+            ++i;
+        } else if (a == "--image") {
+            if (!next || !*next)
+                return false;
+            o.imageFile = next;
             ++i;
         } else if (a == "--stall-after") {
             if (!ParseLong(next, 0, 1000000, v))
@@ -190,6 +199,7 @@ public:
         : m_opt(o), m_log(log), m_answerLog(answerLog), m_device(o.stallAfter, Clock::now()) {}
 
     int Run();
+    sim::Device &Module() { return m_device; }
 
 private:
     bool Listen();
@@ -483,6 +493,11 @@ int main(int argc, char **argv) {
         }
     }
     Server server(opt, log, answerLog);
+    if (std::string error;
+        !opt.imageFile.empty() && !server.Module().LoadImage(opt.imageFile, error)) {
+        Note("cannot load the image " + error);
+        return 2;
+    }
     const int rc = server.Run();
     if (log)
         std::fclose(log);

@@ -132,6 +132,7 @@ TMainForm::TMainForm(QWidget *parent, const QString &programPath)
     ui::SetErrorHandler(nullptr);
     CreateControls();
     WireEvents();
+    CreateConfig();
     ui::Dispatch([this] { FormCreate(this); });
     Timer1->start();
 }

@@ -16,6 +16,7 @@
 // Everything runs on the GUI thread; handlers run one at a time, so the
 // module state below needs no locks. Every handler is entered through
 // ui::Dispatch, so an exception ends the handler and shows in the caption.
+#include "Config.h"
 #include "RegisterMap.h"
 
 #include <QMainWindow>
@@ -71,6 +72,16 @@ extern int32_t timCount;
 
 // Puts the module state back to its start values (tests create windows anew).
 void ResetModuleState();
+
+// What is known of each register's word this session (MainUnitConfig.cpp).
+extern core::ValueState RegStates[RegsSize];
+// Marks a register pending when the handler in scope changes its word.
+struct PendingOnChange {
+    explicit PendingOnChange(int32_t index);
+    ~PendingOnChange();
+    int32_t index;
+    uint16_t before;
+};
 
 enum class CloseAction { Close, Keep };
 
@@ -161,6 +172,25 @@ public:
     // Repeat job
     void cbRepeatJobClick(QObject *Sender);
     void Timer1Timer(QObject *Sender);
+
+    // Safe configuration (MainUnitConfig.cpp): value states in the grid,
+    // verified writes, compare, registers as files.
+    QAction *pmCompare;
+    QAction *pmVerifyWrites;
+    QAction *pmSaveRegs;
+    QAction *pmLoadRegs;
+    void CreateConfig();
+    void ConfigBeforeRead();
+    void ConfigAfterRead(int32_t first, int32_t count);
+    // After a write's exchange; verify: read the written registers back
+    // when "Verify writes" is on.
+    void ConfigAfterWrite(bool verify);
+    void PaintValueStates();
+    void pmCompareClick(QObject *Sender);
+    void pmSaveRegsClick(QObject *Sender);
+    void pmLoadRegsClick(QObject *Sender);
+    bool SaveRegisters(const QString &path);
+    bool LoadRegisters(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

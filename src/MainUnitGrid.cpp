@@ -76,6 +76,7 @@ void TMainForm::sgSetEditText(QObject *, int32_t, int32_t ARow, const QString &V
     if (ARow < 1 || ARow > LastRow)
         return;
     const int index = ARow - 1;
+    const PendingOnChange mark(index);
     if (index >= core::TextStart) {
         const QString c = core::CharCellText(Value);
         if (!c.isEmpty())

@@ -71,7 +71,9 @@ void TMainForm::Buf2Regs(int32_t s, int32_t c) {
 
 void TMainForm::ReadRangeRegisters(int32_t adr, int32_t count) {
     SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), adr, count);
+    ConfigBeforeRead();
     Exchange(true);
+    ConfigAfterRead(adr, count);
 }
 
 uint16_t TMainForm::ReadRegister(int32_t number) {
@@ -91,6 +93,7 @@ void TMainForm::WriteRegister(int32_t number, int32_t value) {
     // Only the low byte travels (its callers write values below 256).
     SendCount = core::WriteSingleFrame(SBuf, FrameHeader(), number, uint8_t(value));
     Exchange(false);
+    ConfigAfterWrite(false);
 }
 
 void TMainForm::btnReadAllRegsClick(QObject *) {
@@ -130,6 +133,7 @@ void TMainForm::btnWriteRangeRegsClick(QObject *) {
         return;
     SendCount = core::WriteMultipleFrame(SBuf, FrameHeader(), k, {Regs + k, size_t(n)});
     Exchange(false);
+    ConfigAfterWrite(true);
 }
 
 void TMainForm::pmSendRegisterClick(QObject *) {
@@ -138,6 +142,7 @@ void TMainForm::pmSendRegisterClick(QObject *) {
         return;
     SendCount = core::WriteSingleFrame(SBuf, FrameHeader(), index, Regs[index]);
     Exchange(false);
+    ConfigAfterWrite(true);
 }
 
 void TMainForm::btnRestartSendClick(QObject *) {
@@ -168,4 +173,5 @@ void TMainForm::btnSendClick(QObject *) {
     SendCount = core::TextFrame(SBuf, FrameHeader(), Regs);
     RefreshSG();
     Exchange(false);
+    ConfigAfterWrite(true);
 }

@@ -21,6 +21,7 @@ namespace {
 
 constexpr int LineWidth = 1;   // grid line between cells
 constexpr int TextPadding = 2; // left and right of a cell's text
+constexpr int OwnStripe = 4;   // a selected cell's own colour, at its left edge
 
 QColor Mix(const QColor &a, const QColor &b, qreal t) {
     return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t),
@@ -558,7 +559,18 @@ void TStringGrid::paintEvent(QPaintEvent *event) {
                 bg = colours.base;
                 fg = colours.text;
             }
+            const CellColours own = fixed ? CellColours{} : CellColoursAt(col.index, row.index);
+            const bool selected = !fixed && !editing && sel.contains(col.index, row.index);
+            if (!selected) {
+                if (own.background.isValid())
+                    bg = own.background;
+                if (own.text.isValid())
+                    fg = own.text;
+            }
             p.fillRect(cell, bg);
+            if (selected && own.background.isValid())
+                p.fillRect(QRect(cell.left(), cell.top(), OwnStripe, cell.height()),
+                           own.background);
             if (editing)
                 continue; // the editor covers it
             const int at = Index(col.index, row.index);
@@ -686,6 +698,12 @@ void TStringGrid::keyPressEvent(QKeyEvent *event) {
     }
     const bool command =
         event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool shiftOnly = (event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier;
+    if ((event->key() == Qt::Key_Menu && !command) || (event->key() == Qt::Key_F10 && shiftOnly)) {
+        PopupAtCurrent();
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_F2:
     case Qt::Key_Return:
@@ -785,6 +803,28 @@ void TStringGrid::contextMenuEvent(QContextMenuEvent *event) {
     event->accept();
     if (event->reason() == QContextMenuEvent::Mouse)
         return; // the right-button press has opened it
+    PopupAtCurrent();
+}
+
+void TStringGrid::SetCellColours(int col, int row, const CellColours &colours) {
+    if (!IsCell(col, row))
+        return;
+    const QPoint at(col, row);
+    const CellColours was = CellColoursAt(col, row);
+    if (was.background == colours.background && was.text == colours.text)
+        return;
+    if (colours.background.isValid() || colours.text.isValid())
+        m_cellColours.insert(at, colours);
+    else
+        m_cellColours.remove(at);
+    UpdateCell(col, row);
+}
+
+TStringGrid::CellColours TStringGrid::CellColoursAt(int col, int row) const {
+    return m_cellColours.value(QPoint(col, row));
+}
+
+void TStringGrid::PopupAtCurrent() {
     const unsigned shape = m_shape;
     CloseEditor(true);
     if (shape != m_shape)

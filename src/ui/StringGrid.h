@@ -18,6 +18,7 @@
 // Both callbacks may call SetCell or even SetSize; the grid re-checks its
 // state after every callback.
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QHash>
 #include <QPoint>
 #include <QRect>
@@ -69,6 +70,18 @@ public:
 
     void SetPopupMenu(QMenu *menu) { m_popup = menu; }
     QMenu *PopupMenu() const { return m_popup; }
+    // Opens the pop-up menu below the current cell, as the Menu key and
+    // Shift+F10 do; the editor closes first.
+    void PopupAtCurrent();
+
+    // Colours of one non-fixed cell in place of the palette's base and text
+    // (invalid colours: the palette's). A selected cell keeps the highlight
+    // and shows the cell's own background as a stripe along its left edge.
+    struct CellColours {
+        QColor background, text;
+    };
+    void SetCellColours(int col, int row, const CellColours &colours);
+    CellColours CellColoursAt(int col, int row) const;
 
     // Rectangle of a cell in viewport coordinates; empty when the cell is
     // outside the grid or scrolled out of view.
@@ -143,9 +156,10 @@ private:
     int m_anchorCol = 0;
     int m_anchorRow = 0;
     QVector<int> m_colWidths;
-    QVector<int> m_colLeft;         // left edge of each column, fixed columns first
-    QVector<QString> m_cells;       // row-major
-    QHash<QPoint, QString> m_hints; // by (col, row); few cells have one
+    QVector<int> m_colLeft;                   // left edge of each column, fixed columns first
+    QVector<QString> m_cells;                 // row-major
+    QHash<QPoint, QString> m_hints;           // by (col, row); few cells have one
+    QHash<QPoint, CellColours> m_cellColours; // by (col, row)
     // Laid-out text per cell, so that a repaint does not shape every text
     // again; room is the width it was elided for, -1 when stale.
     struct Layout {

@@ -170,7 +170,15 @@ private slots:
     void components() {
         QCOMPARE(form->Timer1->interval(), 3000);
         QVERIFY(form->Timer1->isActive());
-        QCOMPARE(form->pmSendOneReg->actions().size(), 1);
+        // "Send this register" first, then the safe-configuration items.
+        QStringList items;
+        for (const QAction *a : form->pmSendOneReg->actions())
+            items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(items,
+                 (QStringList{"Send this register", "-", "Compare with device", "Verify writes",
+                              "-", "Save registers as...", "Load registers..."}));
+        QVERIFY(form->pmVerifyWrites->isCheckable());
+        QVERIFY(!form->pmVerifyWrites->isChecked());
         QCOMPARE(form->pmSendRegister->text(), QStringLiteral("Send this register"));
         QCOMPARE(form->sg->PopupMenu(), form->pmSendOneReg);
         QCOMPARE(form->sg->ColCount(), 3);

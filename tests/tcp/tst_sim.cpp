@@ -75,6 +75,11 @@ private slots:
     void stopsCleanly();
     void refusesBadArguments_data();
     void refusesBadArguments();
+    void registerBehaviour_data();
+    void registerBehaviour();
+    void moduleImage();
+    void imageFile_data();
+    void imageFile();
 };
 
 void TestSim::answers_data() {
@@ -471,6 +476,7 @@ void TestSim::refusesBadArguments_data() {
     QTest::newRow("port out of range") << QStringList{"--port", "65536"};
     QTest::newRow("negative stall") << QStringList{"--stall-after", "-1"};
     QTest::newRow("unknown option") << QStringList{"--bind", "0.0.0.0"};
+    QTest::newRow("image without file") << QStringList{"--image"};
 }
 
 void TestSim::refusesBadArguments() {
@@ -487,6 +493,79 @@ void TestSim::refusesBadArguments() {
     QCOMPARE(proc.exitCode(), 2);
     QVERIFY(proc.readAllStandardOutput().isEmpty()); // no ready line
     QVERIFY(proc.readAllStandardError().contains("usage"));
+}
+
+// A write, its answer, and what a register holds afterwards.
+void TestSim::registerBehaviour_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("value");
+    // clang-format off
+    QTest::newRow("f6 to 40024 refused") << Hex("000100010006 01 06 0017 0001") << Hex("00010001000301 86 02") << 23 << 104;
+    QTest::newRow("f16 over 40024 refused whole")
+        << Hex("00010001000B 01 10 0016 0002 04 0007 0008") << Hex("00010001000301 90 02") << 22 << 0;
+    QTest::newRow("f6 150 to 40038 keeps 100") << Hex("000100010006 01 06 0025 0096") << Hex("000100010006 01 06 0025 0096") << 37 << 100;
+    QTest::newRow("f6 99 to 40038 keeps 99") << Hex("000100010006 01 06 0025 0063") << Hex("000100010006 01 06 0025 0063") << 37 << 99;
+    QTest::newRow("f16 150 to 40037..38 keeps 100")
+        << Hex("00010001000B 01 10 0024 0002 04 01F6 0096") << Hex("000100010006 01 10 0024 0002") << 37 << 100;
+    // clang-format on
+}
+
+void TestSim::registerBehaviour() {
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, index);
+    QFETCH(int, value);
+    SimProcess sim;
+    QVERIFY2(sim.Start(), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QVERIFY(p.Send(Counted(request)));
+    QCOMPARE(Spaced(p.Receive(answer.size())), Spaced(answer));
+    QCOMPARE(ReadValue(p, index), value);
+}
+
+// A plausible module: its network settings, port, brightness and version.
+void TestSim::moduleImage() {
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--stall-after", "0"}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QVERIFY(p.Send(Counted(Hex("0001000100060103 0017 000F"))));
+    QCOMPARE(Spaced(p.Receive(39)),
+             Spaced(Hex("00010001002101031E 0068 00C0 00A8 000A 0032 00FF 00FF 00FF 0000 "
+                        "00C0 00A8 000A 0001 01F6 0050")));
+}
+
+void TestSim::imageFile_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("value"); // -1: refused
+    QTest::newRow("saved by the program")
+        << QByteArray("Register,Name,Value\r\n40001,Triger Start/Stop,7\r\n40038,Jasno,0x2A\r\n")
+        << 37 << 42;
+    QTest::newRow("others are 0") << QByteArray("40001,x,7\n") << 23 << 0;
+    QTest::newRow("register 40257") << QByteArray("40257,x,7\n") << 0 << -1;
+    QTest::newRow("value 65536") << QByteArray("40001,x,65536\n") << 0 << -1;
+}
+
+void TestSim::imageFile() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, index);
+    QFETCH(int, value);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("image.csv"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(file);
+    f.close();
+    SimProcess sim;
+    if (value < 0) {
+        QVERIFY(!sim.Start({"--image", path}, 2000));
+        return;
+    }
+    QVERIFY2(sim.Start({"--image", path}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QCOMPARE(ReadValue(p, index), value);
 }
 
 QTEST_GUILESS_MAIN(TestSim)

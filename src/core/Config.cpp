@@ -1,0 +1,328 @@
+#include "Config.h"
+#include "Modbus.h"
+
+#include <QList>
+#include <QStringDecoder>
+#include <QStringList>
+#include <algorithm>
+
+namespace core {
+
+namespace {
+
+uint16_t Be16(std::span<const uint8_t> b, size_t at) {
+    return uint16_t(b[at] << 8 | b[at + 1]);
+}
+
+QString Number(int index) {
+    return QString::number(FirstNumber + index);
+}
+
+} // namespace
+
+void MarkRead(States states, ConstImage before, int first, std::span<const uint16_t> device) {
+    for (size_t k = 0; k < device.size() && first + int(k) < ImageSize; ++k) {
+        const int i = first + int(k);
+        states[i] = device[k] != before[i] ? ValueState::Changed : ValueState::Plain;
+    }
+}
+
+void MarkEdited(States states, int index, uint16_t before, uint16_t now) {
+    if (index >= 0 && index < ImageSize && before != now)
+        states[index] = ValueState::Pending;
+}
+
+void MarkWritten(States states, int first, int count) {
+    for (int i = std::max(first, 0); i < first + count && i < ImageSize; ++i)
+        states[i] = ValueState::Plain;
+}
+
+QList<int> MarkCompared(States states, ConstImage image, int first,
+                        std::span<const uint16_t> device) {
+    QList<int> differing;
+    for (size_t k = 0; k < device.size() && first + int(k) < ImageSize; ++k) {
+        const int i = first + int(k);
+        if (device[k] != image[i]) {
+            states[i] = ValueState::Differs;
+            differing << i;
+        } else if (states[i] != ValueState::Changed) {
+            states[i] = ValueState::Plain;
+        }
+    }
+    return differing;
+}
+
+bool WrittenRegisters(std::span<const uint8_t> request, Written &out) {
+    out = {};
+    if (request.size() < size_t(ShortFrame))
+        return false;
+    out.first = Be16(request, 8);
+    if (request[FunctionAt] == FnWriteSingle) {
+        out.words << Be16(request, 10);
+        return true;
+    }
+    if (request[FunctionAt] != FnWriteMultiple || request.size() < size_t(F16Fixed))
+        return false;
+    const size_t quantity = Be16(request, 10);
+    if (request.size() < F16Fixed + 2 * quantity)
+        return false;
+    for (size_t k = 0; k < quantity; ++k)
+        out.words << Be16(request, F16Fixed + 2 * k);
+    return true;
+}
+
+bool WriteAcknowledged(std::span<const uint8_t> request, std::span<const uint8_t> answer) {
+    if (request.size() < size_t(ShortFrame) || answer.size() < size_t(ShortFrame))
+        return false;
+    const uint8_t function = request[FunctionAt];
+    if (function != FnWriteSingle && function != FnWriteMultiple)
+        return false;
+    if (answer[0] != request[0] || answer[1] != request[1] || answer[FunctionAt] != function)
+        return false;
+    // Address and value (6), start and quantity (16): bytes 8 to 11 either way.
+    for (int at = 8; at < ShortFrame; ++at)
+        if (answer[size_t(at)] != request[size_t(at)])
+            return false;
+    return true;
+}
+
+ReadBack ReadAnswerWords(std::span<const uint8_t> answer, int quantity) {
+    ReadBack r;
+    if (answer.empty()) {
+        r.failure = QStringLiteral("no answer from the device");
+    } else if (answer.size() > size_t(FunctionAt + 1) && (answer[FunctionAt] & ExceptionBit)) {
+        r.failure = QStringLiteral("the device answered with exception %1")
+                        .arg(answer[FunctionAt + 1], 2, 10, QLatin1Char('0'));
+    } else if (answer.size() < size_t(AnswerDataAt) + 2 * size_t(quantity) ||
+               answer[FunctionAt] != FnReadHolding ||
+               answer[AnswerDataAt - 1] != uint8_t(2 * quantity)) {
+        r.failure = QStringLiteral("the answer does not hold the %1 read").arg(Registers(quantity));
+    } else {
+        for (int k = 0; k < quantity; ++k)
+            r.words << Be16(answer, size_t(AnswerDataAt + 2 * k));
+    }
+    return r;
+}
+
+QString VerifyText(const Written &written, const ReadBack &device) {
+    if (!device.failure.isEmpty())
+        return QStringLiteral("Verify: ") + device.failure + u'.';
+    QStringList wrong;
+    for (qsizetype k = 0; k < written.words.size() && k < device.words.size(); ++k)
+        if (written.words[k] != device.words[k])
+            wrong << QStringLiteral("%1 written %2, device holds %3")
+                         .arg(Number(written.first + int(k)))
+                         .arg(written.words[k])
+                         .arg(device.words[k]);
+    if (wrong.isEmpty())
+        return QStringLiteral("Verify: %1 OK.").arg(Registers(written.words.size()));
+    return QStringLiteral("Verify: ") + wrong.join(QStringLiteral("; ")) + u'.';
+}
+
+QString CompareText(const QList<int> &differing, int compared) {
+    if (differing.isEmpty())
+        return QStringLiteral("Same as the device: %1.").arg(Registers(compared));
+    QStringList numbers;
+    for (int i : differing)
+        numbers << Number(i);
+    return QStringLiteral("Differs from the device: %1 (%2).")
+        .arg(numbers.join(QStringLiteral(", ")), Registers(differing.size()));
+}
+
+QString Registers(qsizetype n) {
+    return QString::number(n) +
+           (n == 1 ? QStringLiteral(" register") : QStringLiteral(" registers"));
+}
+
+// ---- configuration files ----------------------------------------------------
+
+namespace {
+
+QString CsvField(const QString &text) {
+    if (!text.contains(u',') && !text.contains(u'"'))
+        return text;
+    return u'"' + QString(text).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+// Fields of one CSV line; quoted fields may hold commas and doubled quotes.
+QStringList CsvFields(const QString &line) {
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"')
+                field += c, ++i;
+            else if (c == u'"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
+}
+
+enum class Word { Ok, NotNumber, OutOfRange };
+
+// Decimal, or hexadecimal after 0x; blanks around it allowed.
+Word ParseWord(QString text, uint16_t &out) {
+    text = text.trimmed();
+    bool negative = false;
+    if (text.startsWith(u'-')) {
+        negative = true;
+        text.remove(0, 1);
+    }
+    int base = 10;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        text.remove(0, 2);
+    }
+    if (text.isEmpty())
+        return Word::NotNumber;
+    const auto digit = [base](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'0' && u <= u'9') ||
+               (base == 16 && ((u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')));
+    };
+    if (!std::all_of(text.cbegin(), text.cend(), digit))
+        return Word::NotNumber;
+    bool ok = false;
+    const qulonglong v = text.toULongLong(&ok, base);
+    if (negative && (!ok || v != 0))
+        return Word::OutOfRange;
+    if (!ok || v > 0xFFFF)
+        return Word::OutOfRange; // digits only: too many of them
+    out = uint16_t(v);
+    return Word::Ok;
+}
+
+QString DecodeText(const QByteArray &data) {
+    if (data.startsWith("\xFF\xFE"))
+        return QStringDecoder(QStringDecoder::Utf16LE)(data.mid(2));
+    QByteArray body = data.startsWith("\xEF\xBB\xBF") ? data.mid(3) : data;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8(body);
+    if (utf8.hasError()) // a settings file in an 8-bit code page
+        text = QString::fromLatin1(body);
+    return text;
+}
+
+} // namespace
+
+QByteArray RegistersCsv(ConstImage regs) {
+    QString out = QStringLiteral("Register,Name,Value\r\n");
+    for (int i = 0; i < DeviceRegs; ++i)
+        out += Number(i) + u',' + CsvField(RegisterName(i + 1)) + u',' + QString::number(regs[i]) +
+               QStringLiteral("\r\n");
+    return out.toUtf8();
+}
+
+ConfigFile ParseConfig(const QByteArray &data) {
+    ConfigFile f;
+    QString text = DecodeText(data);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    const QStringList lines = text.split(u'\n');
+
+    const auto bad = [&](int lineIndex, const QString &reason) {
+        f.badLine = lineIndex + 1;
+        f.badText = lines[lineIndex];
+        f.reason = reason;
+        return f;
+    };
+    const auto take = [&](int index, uint16_t value) {
+        if (f.given[index])
+            return false;
+        f.given[index] = true;
+        f.values[index] = value;
+        ++f.count;
+        return true;
+    };
+
+    int firstUsed = -1;
+    for (int n = 0; n < lines.size() && firstUsed < 0; ++n)
+        if (!lines[n].trimmed().isEmpty())
+            firstUsed = n;
+    f.settingsFile = firstUsed >= 0 && lines[firstUsed].trimmed().startsWith(u'[');
+
+    if (f.settingsFile) {
+        bool inReg = false, sawReg = false;
+        for (int n = 0; n < lines.size(); ++n) {
+            const QString line = lines[n].trimmed();
+            if (line.isEmpty() || line.startsWith(u';'))
+                continue;
+            if (line.startsWith(u'[')) {
+                inReg = line.compare(QLatin1String("[REG]"), Qt::CaseInsensitive) == 0;
+                sawReg = sawReg || inReg;
+                continue;
+            }
+            if (!inReg)
+                continue;
+            const qsizetype eq = line.indexOf(u'=');
+            if (eq < 0)
+                return bad(n, QStringLiteral("not a register line"));
+            const QString key = line.left(eq).trimmed();
+            bool ok = false;
+            const int index = key.mid(1).toInt(&ok);
+            if (!key.startsWith(u'R', Qt::CaseInsensitive) || !ok || index < 0 ||
+                index >= SavedRegs || key.mid(1) != QString::number(index))
+                return bad(n, QStringLiteral("unknown register"));
+            uint16_t value = 0;
+            const Word w = ParseWord(line.mid(eq + 1), value);
+            if (w == Word::NotNumber)
+                return bad(n, QStringLiteral("not a number"));
+            if (w == Word::OutOfRange)
+                return bad(n, QStringLiteral("value outside 0..65535"));
+            if (index >= DeviceRegs)
+                continue; // the word after the device's last register
+            if (!take(index, value))
+                return bad(n, QStringLiteral("register given twice"));
+        }
+        if (!sawReg) {
+            f.reason = QStringLiteral("no [REG] section");
+            return f;
+        }
+        f.ok = true;
+        return f;
+    }
+
+    for (int n = 0; n < lines.size(); ++n) {
+        if (lines[n].trimmed().isEmpty())
+            continue;
+        const QStringList fields = CsvFields(lines[n]);
+        const QString reg = fields.front().trimmed();
+        if (n == firstUsed && reg.compare(QLatin1String("Register"), Qt::CaseInsensitive) == 0)
+            continue; // the header
+        if (fields.size() < 2)
+            return bad(n, QStringLiteral("not a register line"));
+        uint16_t number = 0;
+        bool isNumber = !reg.isEmpty();
+        for (QChar c : reg)
+            isNumber = isNumber && c >= u'0' && c <= u'9';
+        if (!isNumber)
+            return bad(n, QStringLiteral("not a number"));
+        const int index = reg.size() <= 6 ? reg.toInt() - FirstNumber : -1;
+        if (index < 0 || index >= DeviceRegs)
+            return bad(n, QStringLiteral("unknown register"));
+        const Word w = ParseWord(fields.back(), number);
+        if (w == Word::NotNumber)
+            return bad(n, QStringLiteral("not a number"));
+        if (w == Word::OutOfRange)
+            return bad(n, QStringLiteral("value outside 0..65535"));
+        if (!take(index, number))
+            return bad(n, QStringLiteral("register given twice"));
+    }
+    f.ok = true;
+    return f;
+}
+
+} // namespace core
