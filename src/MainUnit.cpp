@@ -4,6 +4,7 @@
 #include "Dispatch.h"
 #include "Edits.h"
 #include "Hex.h"
+#include "Memo.h"
 #include "StringGrid.h"
 #include "Style.h"
 #include "TcpClient.h"
