@@ -83,17 +83,17 @@ public:
     void DeleteSelection();
 
     // Positions on the wrapped rows.
-    Position Clamp(Position p) const;
-    Position End() const;
     int RowInLine(Position p) const;
     int64_t RowOf(Position p) const;
-    Position RowStart(Position p) const;
-    Position RowEnd(Position p) const;
     // The character `offset` columns into a row, or its end.
     Position OnRow(int64_t row, int offset) const;
-    Position Target(Move move, Position p, int pageRows) const;
 
 private:
+    Position Clamp(Position p) const;
+    Position End() const;
+    Position RowStart(Position p) const;
+    Position RowEnd(Position p) const;
+    Position Target(Move move, Position p, int pageRows) const;
     Position NextChar(Position p) const;
     Position PreviousChar(Position p) const;
     Position WordLeft(Position p) const;
