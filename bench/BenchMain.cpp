@@ -21,6 +21,7 @@
 #include "Edits.h"
 #include "Hex.h"
 #include "MainUnit.h"
+#include "Memo.h"
 #include "Style.h"
 
 #include <QApplication>

@@ -4,6 +4,7 @@
 #include "Dispatch.h"
 #include "Edits.h"
 #include "Hex.h"
+#include "Memo.h"
 #include "StringGrid.h"
 #include "Style.h"
 #include "TcpClient.h"
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <utility>
 
 TMainForm *MainForm = nullptr;
 QString ProgramPath;
@@ -68,14 +70,14 @@ QFont DesignFont() {
     return f;
 }
 
-// Keeps a child at its design place and width inside its parent, taking the
-// parent's full height less the design margins (a group box's own layout
-// margins depend on the style).
+// Keeps a child at its design place and width inside its parent, a panel of
+// the window's full height, taking that height less the design margins (a
+// group box's own layout margins depend on the style).
 class DockLeftFull : public QObject {
 public:
     DockLeftFull(QWidget *child, const QRect &design)
         : QObject(child), m_child(child), m_top(design.top()), m_left(design.left()),
-          m_width(design.width()), m_bottom(779 - design.bottom() - 1) {
+          m_width(design.width()), m_bottom(TMainForm::DesignSize.height() - design.bottom() - 1) {
         child->parentWidget()->installEventFilter(this);
         child->setGeometry(design);
     }
@@ -269,7 +271,7 @@ void TMainForm::CreateControls() {
         setTabOrder(order[i], order[i + 1]);
 
     ExplainControls();
-    resize(983, 779);
+    resize(DesignSize);
 }
 
 void TMainForm::WireEvents() {
@@ -338,21 +340,15 @@ void TMainForm::FormClose(QObject *, CloseAction &) {
         // fresh, unconnected client rather than the released one.
         idTCPClient = new tcp::TcpClient;
     }
-    if (!m_closeSaveFailed) {
-        try {
-            SaveIni(QStringLiteral("Tavrin.ini"));
-        } catch (...) {
-            m_closeSaveFailed = true;
-            throw;
-        }
-        return;
-    }
-    // The operator has seen the save fail and asks again: one more try, then
-    // the window closes anyway, so that a folder that cannot be written never
-    // keeps the program (and a logout) from ending.
     try {
         SaveIni(QStringLiteral("Tavrin.ini"));
-    } catch (const std::exception &) {
+    } catch (...) {
+        // The first failure keeps the window open, its reason in the caption.
+        // The operator who has seen it and asks again gets one more try, then
+        // the window closes anyway, so that a folder that cannot be written
+        // never keeps the program (and a logout) from ending.
+        if (!std::exchange(m_closeSaveFailed, true))
+            throw;
     }
 }
 

@@ -93,6 +93,10 @@ public:
     explicit TMainForm(QWidget *parent = nullptr, const QString &programPath = QString());
     ~TMainForm() override;
 
+    // The window's size as designed; the register panel on the left takes
+    // its whole height.
+    static constexpr QSize DesignSize{983, 779};
+
     // Controls, in design order.
     QGroupBox *GroupBox1;
     ui::TStringGrid *sg;
@@ -212,5 +216,5 @@ private:
     void Exchange(bool copyRegisters);
 
     QString m_programPathOverride;
-    bool m_closeSaveFailed = false; // the next close saves if it can, then closes
+    bool m_closeSaveFailed = false; // the next close tries once more, then closes
 };

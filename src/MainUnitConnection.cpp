@@ -1,6 +1,7 @@
 // Connect and Disconnect.
 #include "Edits.h"
 #include "MainUnit.h"
+#include "Memo.h"
 #include "MessageBox.h"
 #include "TcpClient.h"
 

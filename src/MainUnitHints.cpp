@@ -2,6 +2,7 @@
 // commands in English without changing any caption or register name.
 #include "Edits.h"
 #include "MainUnit.h"
+#include "Memo.h"
 #include "RegisterMap.h"
 #include "StringGrid.h"
 

@@ -2,6 +2,7 @@
 #include "Edits.h"
 #include "Hex.h"
 #include "MainUnit.h"
+#include "Memo.h"
 #include "MessageBox.h"
 #include "Modbus.h"
 #include "TcpClient.h"

@@ -1,5 +1,6 @@
 #include "Edits.h"
 #include "IntText.h"
+#include "TypedText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -61,9 +62,7 @@ void TLimitEdit::keyPressEvent(QKeyEvent *event) {
         return;
     }
     const QString typed = event->text();
-    const bool control = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
-    if (!typed.isEmpty() && !control && typed.front().unicode() >= 0x20 &&
-        typed.front().unicode() != 0x7F) {
+    if (IsTypedText(event)) {
         for (QChar c : typed) {
             if (!AcceptTyped(c)) {
                 QApplication::beep();

@@ -1,8 +1,6 @@
 #pragma once
 // One-line edits with a typing limit that applies only to what the user
 // types or pastes, the numeric spin edit, caption labels and push buttons.
-#include "Memo.h" // the traffic log
-
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>

@@ -1,9 +1,10 @@
 #pragma once
-// The traffic log: a painted view over a LogStore. Only the rows in view are
-// laid out; with the monospaced log font a line's row count follows from its
-// length, so adding a line costs the same in a log of any size. The
-// operator may type into it like any text field.
-#include "LogStore.h"
+// The traffic log: a painted view over a LogStore, its caret, selection and
+// editing kept by a LogControl. Only the rows in view are laid out; with the
+// monospaced log font a line's row count follows from its length, so adding
+// a line costs the same in a log of any size. The operator may type into it
+// like any text field.
+#include "LogControl.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -27,23 +28,18 @@ public:
     void AddLine(const QString &line);
     void ClearLines() { clear(); }
     void clear();
-    QStringList Lines() const;
+    QStringList Lines() const { return m_control.Lines(); }
     QString toPlainText() const;
     void setPlainText(const QString &text);
 
-    const LogStore &Store() const { return m_store; }
+    const trafficlog::LogStore &Store() const { return m_control.Store(); }
 
-    struct Position {
-        qsizetype line = 0;
-        int column = 0; // UTF-16 code units into the line
-        friend bool operator==(const Position &, const Position &) = default;
-        friend auto operator<=>(const Position &, const Position &) = default;
-    };
-    Position Caret() const { return m_caret; }
-    Position Anchor() const { return m_anchor; }
+    using Position = trafficlog::Position;
+    Position Caret() const { return m_control.Caret(); }
+    Position Anchor() const { return m_control.Anchor(); }
     void SetCaret(Position caret, bool keepAnchor = false);
-    bool HasSelection() const { return m_caret != m_anchor; }
-    QString SelectedText() const;
+    bool HasSelection() const { return m_control.HasSelection(); }
+    QString SelectedText() const { return m_control.SelectedText(); }
 
     void selectAll();
     void copy() const;
@@ -55,13 +51,13 @@ public:
     // a temporary file: a failed save leaves an existing file as it was.
     // Shows a progress dialog when the save takes longer than half a second
     // and says why in a box when it fails. Returns whether the file was saved.
-    bool SaveLog(const QString &path);
-    void SaveLogAs(); // asks for the file name first
+    bool SaveLog(const QString &path); // (MemoMenu.cpp, with the menu)
+    void SaveLogAs();                  // asks for the file name first
 
     QMenu *CreateContextMenu();
 
     // Geometry of the text grid (tests and the benchmark).
-    int Columns() const { return m_store.Columns(); }
+    int Columns() const { return Store().Columns(); }
     int VisibleRows() const;
     QRect CaretRect() const;
     Position PositionAt(QPoint viewportPoint) const;
@@ -90,24 +86,11 @@ private:
     void ScrollToBottom();
     void EnsureCaretVisible();
     void RestartBlink();
-    void DeleteSelection();
-    void DeleteRange(Position from, Position to);
-    bool HandleStandardKey(QKeyEvent *event);
-    void MoveCaret(Position to, bool select);
-    Position Clamp(Position p) const;
-    Position RowStart(Position p) const;
-    Position RowEnd(Position p) const;
-    Position RowsAway(Position p, int64_t rows) const;
-    Position WordLeft(Position p) const;
-    Position WordRight(Position p) const;
-    int64_t RowOf(Position p) const;
-    int LineLength(qsizetype line) const { return m_store.Length(line); }
-    qsizetype LineCount() const { return std::max<qsizetype>(m_store.Count(), 1); }
+    bool HandleKey(QKeyEvent *event);
+    void Edited(); // after the caret moved or the text changed
 
-    LogStore m_store;
-    Position m_caret;
-    Position m_anchor;
-    int m_goalColumn = -1; // column kept by Up, Down and the page keys
+    trafficlog::LogControl m_control;
+    trafficlog::LogStore &m_store = m_control.Store();
     qreal m_charWidth = 7;
     int m_lineHeight = 13;
     int m_ascent = 10;

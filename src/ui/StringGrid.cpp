@@ -1,5 +1,6 @@
 #include "StringGrid.h"
 #include "Dispatch.h"
+#include "TypedText.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -18,6 +19,15 @@
 namespace ui {
 
 namespace {
+
+// Runs an action that may call the owner's callbacks, which may resize the
+// grid (SetSize bumps shape). False when they did: the caller's cell and
+// coordinates are stale and it must stop.
+template <typename F> bool ShapeKept(const unsigned &shape, F &&action) {
+    const unsigned before = shape;
+    action();
+    return shape == before;
+}
 
 constexpr int LineWidth = 1;   // grid line between cells
 constexpr int TextPadding = 2; // left and right of a cell's text
@@ -615,18 +625,18 @@ bool TStringGrid::MoveCurrent(int col, int row, bool moveAnchor) {
         }
         return false;
     }
-    const unsigned shape = m_shape;
     bool canSelect = true;
-    if (OnSelectCell) {
-        const auto callback = OnSelectCell; // survives a reassignment inside
-        // A handler that fails has not allowed the move.
-        if (!Dispatch([&] { callback(col, row, canSelect); }))
-            canSelect = false;
-    }
-    if (shape != m_shape || !canSelect || !IsEditable(col, row))
+    const bool kept = ShapeKept(m_shape, [&] {
+        if (OnSelectCell) {
+            const auto callback = OnSelectCell; // survives a reassignment inside
+            // A handler that fails has not allowed the move.
+            if (!Dispatch([&] { callback(col, row, canSelect); }))
+                canSelect = false;
+        }
+    });
+    if (!kept || !canSelect || !IsEditable(col, row))
         return false;
-    CloseEditor(true);
-    if (shape != m_shape || !IsEditable(col, row))
+    if (!ShapeKept(m_shape, [&] { CloseEditor(true); }) || !IsEditable(col, row))
         return false;
     m_col = col;
     m_row = row;
@@ -724,8 +734,7 @@ void TStringGrid::keyPressEvent(QKeyEvent *event) {
     default:
         break;
     }
-    const QString text = event->text();
-    const bool printable = !text.isEmpty() && text.front().isPrint();
+    const bool printable = IsTypedText(event);
     const bool backspace = event->key() == Qt::Key_Backspace;
     if (!command && (printable || backspace) && HasCurrent()) {
         // The key replaces the cell's text: open on it all selected, then
@@ -746,9 +755,7 @@ void TStringGrid::keyPressEvent(QKeyEvent *event) {
 
 void TStringGrid::mousePressEvent(QMouseEvent *event) {
     event->accept();
-    const unsigned shape = m_shape;
-    CloseEditor(true); // any button
-    if (shape != m_shape)
+    if (!ShapeKept(m_shape, [&] { CloseEditor(true); })) // any button
         return;
     if (event->button() == Qt::RightButton) {
         ShowPopup(event->globalPosition().toPoint());
@@ -765,8 +772,7 @@ void TStringGrid::mousePressEvent(QMouseEvent *event) {
         OpenEditor();
         return;
     }
-    MoveCurrent(col, row, !extend);
-    m_dragSelecting = shape == m_shape;
+    m_dragSelecting = ShapeKept(m_shape, [&] { MoveCurrent(col, row, !extend); });
 }
 
 void TStringGrid::mouseMoveEvent(QMouseEvent *event) {
@@ -825,9 +831,7 @@ TStringGrid::CellColours TStringGrid::CellColoursAt(int col, int row) const {
 }
 
 void TStringGrid::PopupAtCurrent() {
-    const unsigned shape = m_shape;
-    CloseEditor(true);
-    if (shape != m_shape)
+    if (!ShapeKept(m_shape, [&] { CloseEditor(true); }))
         return;
     QRect r = CellRect(m_col, m_row);
     const QPoint at = r.isEmpty() ? QPoint(0, 0) : r.bottomLeft();
@@ -889,9 +893,7 @@ void TStringGrid::CloseEditor(bool commit) {
     if (!m_editing)
         return;
     if (m_editPending) {
-        const unsigned shape = m_shape;
-        FlushEditorChange();
-        if (!m_editing || shape != m_shape)
+        if (!ShapeKept(m_shape, [&] { FlushEditorChange(); }) || !m_editing)
             return;
     }
     const int col = m_editCol;

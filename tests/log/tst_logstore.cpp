@@ -1,4 +1,5 @@
-// The line store against a plain list of lines, across page boundaries.
+// The line store against a plain list of lines, across page boundaries;
+// the file it is saved as, line by line and with the local time.
 #include "LogFile.h"
 #include "LogStore.h"
 
@@ -6,7 +7,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-using ui::LogStore;
+using trafficlog::LogStore;
 
 namespace {
 
@@ -169,7 +170,7 @@ private slots:
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
         QString error;
-        const bool ok = ui::WriteLog(s, s.Count(), buffer, {}, &error);
+        const bool ok = trafficlog::WriteLog(s, s.Count(), buffer, {}, &error);
         qputenv("TZ", oldTz);
         tzset();
         QVERIFY(ok);
@@ -182,13 +183,43 @@ private slots:
                             "2024-12-09 12:00:05.000 (4000.000 ms) Receive: typed by hand\r\n"));
     }
 
+    // The local time as the system gives it, also across the change to
+    // summer time and back.
+    void localTime_data() {
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<qint64>("ms");
+        QTest::newRow("UTC epoch") << "UTC" << qint64(0);
+        QTest::newRow("Warsaw winter") << "Europe/Warsaw" << qint64(1733745600123);
+        QTest::newRow("Warsaw, 1 ms before summer time")
+            << "Europe/Warsaw" << qint64(1711846799999);
+        QTest::newRow("Warsaw, summer time") << "Europe/Warsaw" << qint64(1711846800000);
+        QTest::newRow("Warsaw, back to winter") << "Europe/Warsaw" << qint64(1729990800001);
+        QTest::newRow("Kathmandu") << "Asia/Kathmandu" << qint64(1700000000777);
+        QTest::newRow("leap day") << "America/New_York" << qint64(1709251199500);
+    }
+    void localTime() {
+        QFETCH(QString, zone);
+        QFETCH(qint64, ms);
+        const QByteArray oldTz = qgetenv("TZ");
+        qputenv("TZ", zone.toLatin1());
+        tzset();
+        trafficlog::LocalTimeText text;
+        char out[trafficlog::LocalTimeText::Size];
+        text.Write(ms * 1000 + 456, out);
+        const QString expected =
+            QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        qputenv("TZ", oldTz);
+        tzset();
+        QCOMPARE(QString::fromLatin1(out, trafficlog::LocalTimeText::Size), expected);
+    }
+
     void writerReportsAFullDisk() {
         LogStore s;
         for (int i = 0; i < 100000; ++i)
             s.Append(u"Send: 00 01 00 01 00 06 01 03 00 01 00 01 ", i);
         FullDevice device(3 << 20);
         QString error;
-        QVERIFY(!ui::WriteLog(s, s.Count(), device, {}, &error));
+        QVERIFY(!trafficlog::WriteLog(s, s.Count(), device, {}, &error));
         QCOMPARE(error, QStringLiteral("No space left on device"));
     }
 
@@ -200,14 +231,14 @@ private slots:
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
         QList<qsizetype> calls;
-        QVERIFY(ui::WriteLog(
+        QVERIFY(trafficlog::WriteLog(
             s, s.Count(), buffer, [&](qsizetype done) { return calls << done, true; }, nullptr));
         QCOMPARE(calls.last(), qsizetype(50000));
         QVERIFY(std::is_sorted(calls.begin(), calls.end()));
         QVERIFY(calls.size() >= 3);
         buffer.buffer().clear();
         buffer.seek(0);
-        QVERIFY(!ui::WriteLog(
+        QVERIFY(!trafficlog::WriteLog(
             s, s.Count(), buffer, [](qsizetype) { return false; }, nullptr));
     }
 };

@@ -1,6 +1,5 @@
 // The traffic log widget alone: lines, view, wrapping, font, painting,
 // typing, selection, clipboard, context menu, focus, and the saved file.
-#include "LogFile.h"
 #include "Memo.h"
 #include "MessageBox.h"
 
@@ -500,36 +499,6 @@ private slots:
             if (answer) // at least the pause between its Send and Receive lines
                 QVERIFY2(match.captured(3).toDouble() >= 15, qPrintable(lines[i]));
         }
-    }
-
-    // The local time as the system gives it, also across the change to
-    // summer time and back.
-    void localTime_data() {
-        QTest::addColumn<QString>("zone");
-        QTest::addColumn<qint64>("ms");
-        QTest::newRow("UTC epoch") << "UTC" << qint64(0);
-        QTest::newRow("Warsaw winter") << "Europe/Warsaw" << qint64(1733745600123);
-        QTest::newRow("Warsaw, 1 ms before summer time")
-            << "Europe/Warsaw" << qint64(1711846799999);
-        QTest::newRow("Warsaw, summer time") << "Europe/Warsaw" << qint64(1711846800000);
-        QTest::newRow("Warsaw, back to winter") << "Europe/Warsaw" << qint64(1729990800001);
-        QTest::newRow("Kathmandu") << "Asia/Kathmandu" << qint64(1700000000777);
-        QTest::newRow("leap day") << "America/New_York" << qint64(1709251199500);
-    }
-    void localTime() {
-        QFETCH(QString, zone);
-        QFETCH(qint64, ms);
-        const QByteArray oldTz = qgetenv("TZ");
-        qputenv("TZ", zone.toLatin1());
-        tzset();
-        ui::LocalTimeText text;
-        char out[ui::LocalTimeText::Size];
-        text.Write(ms * 1000 + 456, out);
-        const QString expected =
-            QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-        qputenv("TZ", oldTz);
-        tzset();
-        QCOMPARE(QString::fromLatin1(out, ui::LocalTimeText::Size), expected);
     }
 
     // A save that fails says why and loses nothing: the file there before

@@ -1,5 +1,6 @@
 // Spin edit, limited edit, caption labels and the traffic log.
 #include "Edits.h"
+#include "Memo.h"
 
 #include <QAbstractButton>
 #include <QApplication>

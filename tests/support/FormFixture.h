@@ -5,6 +5,7 @@
 // Connect that only ever goes to 127.0.0.1.
 #include "Edits.h"
 #include "MainUnit.h"
+#include "Memo.h"
 #include "MessageBox.h"
 
 #include <QPushButton>

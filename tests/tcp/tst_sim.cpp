@@ -1,11 +1,11 @@
 // The device simulator, spoken to over plain sockets: its answers, its
-// register contents, the counter and every fault mode.
+// register contents and every fault mode (the counter's rules are tested on
+// Device, in tests/sim).
 #include "SimProcess.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 using testsupport::Peer;
@@ -53,11 +53,6 @@ private slots:
     void writesAreStored();
     void readOf255Registers();
     void initialContents();
-    void counterCounts();
-    void counterStalls_data();
-    void counterStalls();
-    void restartResetsCounter_data();
-    void restartResetsCounter();
     void logFile();
     void answerLogFile();
     void silentMode();
@@ -165,73 +160,6 @@ void TestSim::initialContents() {
                         "0072 0069 006E 0000")));
     QCOMPARE(ReadValue(p, 23), 104);
     QCOMPARE(ReadValue(p, 1), 0);
-}
-
-void TestSim::counterCounts() {
-    SimProcess sim;
-    QVERIFY2(sim.Start(), qPrintable(sim.Diagnostics()));
-    Peer p = testsupport::ConnectTo(sim.Port());
-    const int first = ReadValue(p, 1);
-    QVERIFY(first >= 0);
-    int now = first;
-    QDeadlineTimer deadline(4000);
-    while (now == first && !deadline.hasExpired()) {
-        QThread::msleep(100);
-        now = ReadValue(p, 1);
-    }
-    QVERIFY2(now > first, qPrintable(QStringLiteral("%1 -> %2").arg(first).arg(now)));
-}
-
-void TestSim::counterStalls_data() {
-    QTest::addColumn<int>("stallAfter");
-    QTest::newRow("never counts") << 0;
-    QTest::newRow("stops after 1 s") << 1;
-}
-
-void TestSim::counterStalls() {
-    QFETCH(int, stallAfter);
-    SimProcess sim;
-    QVERIFY2(sim.Start({"--stall-after", QString::number(stallAfter)}),
-             qPrintable(sim.Diagnostics()));
-    Peer p = testsupport::ConnectTo(sim.Port());
-    QDeadlineTimer deadline(4000);
-    int value = ReadValue(p, 1);
-    while (value < stallAfter && !deadline.hasExpired()) {
-        QThread::msleep(100);
-        value = ReadValue(p, 1);
-    }
-    QCOMPARE(value, stallAfter);
-    QThread::msleep(1300); // more than one counting period
-    QCOMPARE(ReadValue(p, 1), stallAfter);
-}
-
-void TestSim::restartResetsCounter_data() {
-    QTest::addColumn<QByteArray>("restart");
-    QTest::newRow("f6 85 to 40039") << Hex("000900010006 01 06 0026 0055");
-    QTest::newRow("f16 85 to 40039") << Hex("000900010009 01 10 0026 0001 02 0055");
-}
-
-void TestSim::restartResetsCounter() {
-    QFETCH(QByteArray, restart);
-    SimProcess sim;
-    QVERIFY2(sim.Start(), qPrintable(sim.Diagnostics()));
-    Peer p = testsupport::ConnectTo(sim.Port());
-    QDeadlineTimer deadline(5000);
-    int before = ReadValue(p, 1);
-    while (before < 2 && !deadline.hasExpired()) {
-        QThread::msleep(100);
-        before = ReadValue(p, 1);
-    }
-    QVERIFY(before >= 2);
-    QVERIFY(p.Send(Counted(restart)));
-    QCOMPARE(p.Receive(12).size(), 12);
-    const int after = ReadValue(p, 1);
-    QVERIFY2(after >= 0 && after < before,
-             qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
-    // Any other value is just stored.
-    QVERIFY(p.Send(Counted(Hex("000A00010006 01 06 0026 0054"))));
-    QCOMPARE(p.Receive(12).size(), 12);
-    QCOMPARE(ReadValue(p, 38), 0x54);
 }
 
 void TestSim::logFile() {

@@ -5,11 +5,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QIODevice>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cstdio>
 
-namespace ui {
+namespace trafficlog {
 
 namespace {
 
@@ -128,4 +129,29 @@ bool WriteLog(const LogStore &store, qsizetype count, QIODevice &out,
     return flush();
 }
 
-} // namespace ui
+bool SaveLog(const LogStore &store, qsizetype count, const QString &path,
+             const std::function<bool(qsizetype)> &progress, QString *error) {
+    bool stopped = false;
+    const auto step = [&](qsizetype done) {
+        stopped = progress && !progress(done);
+        return !stopped;
+    };
+    QString why;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        why = file.errorString();
+    } else if (!WriteLog(store, count, file, step, &why)) {
+        file.cancelWriting();
+        if (why.isEmpty() && !stopped)
+            why = file.errorString();
+    } else if (file.commit()) {
+        return true;
+    } else {
+        why = file.errorString();
+    }
+    if (error)
+        *error = why;
+    return false;
+}
+
+} // namespace trafficlog

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-namespace ui {
+namespace trafficlog {
 
 class LogStore {
 public:
@@ -91,4 +91,4 @@ private:
 // Microseconds since the epoch, wall clock.
 int64_t NowMicroseconds();
 
-} // namespace ui
+} // namespace trafficlog

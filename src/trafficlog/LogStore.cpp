@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-namespace ui {
+namespace trafficlog {
 
 namespace {
 
@@ -357,4 +357,4 @@ size_t LogStore::MemoryBytes() const {
     return bytes;
 }
 
-} // namespace ui
+} // namespace trafficlog
