@@ -30,14 +30,16 @@ wait_for() {
 # default to, and the server's own lock decides: a server that cannot take
 # its number exits, and another number is tried. (A display picked by
 # -displayfd alone can be one that another server on this machine is just
-# giving up, whose exit then removes the new server's socket.)
+# giving up, whose exit then removes the new server's socket.) -noreset: by
+# default the server resets when its last client leaves, and a program that
+# connects during the reset (right after the readiness probe) is refused.
 start_xvfb() {
   local geometry=${1:-1280x1024x24} n pid
   for _ in $(seq 20); do
     n=$((200 + RANDOM % 800))
     [ -e "/tmp/.X$n-lock" ] && continue
     : >"$work/display"
-    Xvfb ":$n" -displayfd 3 -screen 0 "$geometry" -nolisten tcp \
+    Xvfb ":$n" -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset \
       3>"$work/display" >"$work/xvfb.out" 2>&1 &
     pid=$!
     # Ready once it writes its number; gone at once if the number is taken.
