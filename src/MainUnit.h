@@ -175,11 +175,12 @@ private:
     bool ClientConnected();
     // The header fields of the next frame.
     core::Mbap FrameHeader() const;
-    // The commands' shared tail, once SBuf and SendCount hold the frame:
-    // RecCount -1, SendByTCP, and after an answer the hex rendering, the
-    // register copy (reads only), the redraw and the line "Receive: " + hex
-    // + CR LF.
-    void Exchange(bool copyRegisters);
+    // The commands' shared tails, once SBuf and SendCount hold the frame:
+    // RecCount -1, SendByTCP, and after an answer the line "Receive: " + hex
+    // + CR LF, then the register copy of start and count (reads; the caller
+    // passes the request's own) or the answer's check (writes), and the redraw.
+    void ReadExchange(int32_t start, int32_t count);
+    void WriteExchange();
 
     QString m_programPathOverride;
     bool m_closeSaveFailed = false; // the next close saves if it can, then closes
