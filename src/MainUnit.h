@@ -7,7 +7,8 @@
 // frames in SBuf from it, the grid shows it (RefreshSG) and edits it in place
 // (sgSetEditText), the repeat job watches Regs[1], the settings file saves
 // and restores Regs[0..155]. SendByTCP is the one exchange: SBuf out behind a
-// 4-byte count, whatever has arrived within ~3 s into RBuf.
+// 4-byte count, then into RBuf the answer its header frames and its
+// transaction ID matches, within ~3 s; other bytes are logged and dropped.
 //
 // Frames, answers, the register map and the text rules are plain functions
 // of the core library (src/core); the methods here glue them to the controls
