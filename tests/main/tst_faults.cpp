@@ -21,6 +21,20 @@ QStringList LinesSince(const FormFixture &f, qsizetype from) {
     return l;
 }
 
+// AddressSanitizer holds freed memory back in its quarantine: the resident
+// set then grows with every allocation, whatever the buffers do.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool RssMeaningful = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool RssMeaningful = false;
+#else
+constexpr bool RssMeaningful = true;
+#endif
+#else
+constexpr bool RssMeaningful = true;
+#endif
+
 // The resident set of this process in KiB.
 long RssKb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -202,8 +216,10 @@ private slots:
         }
         QVERIFY(dropped > 0);
         const long growth = RssKb() - rssAt100;
+        qInfo("resident set grew by %ld KiB from exchange 100 to 1000", growth);
         // Kept, the filler would be some 4.4 MB by now.
-        QVERIFY2(growth < 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
+        if (RssMeaningful)
+            QVERIFY2(growth < 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
     }
 
     // The exception is named after the answer line, for reads and writes.
