@@ -7,6 +7,7 @@
 // connections, warnings, errors. Everything is flushed line by line.
 #include "Device.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -17,6 +18,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,12 +45,26 @@ void OnSignal(int) {
     g_stop = 1;
 }
 
-enum class Mode { Normal, Silent, Split, CloseAfter, Flood, Slow, Exception };
+enum class Mode {
+    Normal,
+    Silent,
+    Split,
+    CloseAfter,
+    Flood,
+    Slow,
+    Exception,
+    // Timing faults of gateways and busy devices (HandleTimingFault).
+    SplitAt,  // split-at N/MS: the first N bytes, the rest MS later
+    Late,     // late MS: every odd-numbered answer (1st, 3rd, ...) MS late
+    WrongTid, // wrong-tid: every answer carries the transaction ID before the request's
+    Random,   // random SEED: pieces and delays drawn per answer, now and then one late
+};
 
 struct Options {
     int port = 1502;
     Mode mode = Mode::Normal;
-    long modeArg = 0; // N of close-after, MS of slow
+    long modeArg = 0;      // N of close-after, MS of slow and late, N of split-at, SEED of random
+    long splitDelayMs = 0; // MS of split-at
     std::string logFile;
     std::string answerLogFile;
     int stallAfter = -1;
@@ -60,7 +76,12 @@ void Usage(FILE *to) {
                "                 [--stall-after S] [--image FILE]\n"
                "  --port N         listen on 127.0.0.1:N (default 1502; 0 picks a free port)\n"
                "  --mode M         normal (default), silent, split, flood, exception,\n"
-               "                   close-after N, slow MS (also close-after=N, slow=MS)\n"
+               "                   close-after N, slow MS (also close-after=N, slow=MS),\n"
+               "                   split-at N/MS (the first N bytes, the rest MS later),\n"
+               "                   late MS (every odd-numbered answer MS late), wrong-tid\n"
+               "                   (answers carry the previous transaction ID), random SEED\n"
+               "                   (random pieces and delays; about one answer in 40 comes\n"
+               "                   after the program's 3 s wait)\n"
                "  --log FILE       append every request line to FILE as well\n"
                "  --answer-log FILE\n"
                "                   append \"ANS <hex>\" for every piece of answer queued for\n"
@@ -82,6 +103,33 @@ bool ParseLong(const char *text, long lo, long hi, long &out) {
         return false;
     out = v;
     return true;
+}
+
+// The timing-fault modes with their argument; false for any other mode.
+bool ParseTimingMode(const std::string &m, const std::string &arg, Options &o) {
+    long v = 0;
+    if (m == "split-at") {
+        const auto slash = arg.find('/');
+        long ms = 0;
+        if (slash == std::string::npos || !ParseLong(arg.substr(0, slash).c_str(), 1, 100000, v) ||
+            !ParseLong(arg.substr(slash + 1).c_str(), 0, 600000, ms))
+            return false;
+        o.mode = Mode::SplitAt, o.modeArg = v, o.splitDelayMs = ms;
+        return true;
+    }
+    if (m == "late" && ParseLong(arg.c_str(), 0, 600000, v)) {
+        o.mode = Mode::Late, o.modeArg = v;
+        return true;
+    }
+    if (m == "random" && ParseLong(arg.c_str(), 0, 2147483647, v)) {
+        o.mode = Mode::Random, o.modeArg = v;
+        return true;
+    }
+    if (m == "wrong-tid" && arg.empty()) {
+        o.mode = Mode::WrongTid;
+        return true;
+    }
+    return false;
 }
 
 bool ParseArgs(int argc, char **argv, Options &o) {
@@ -127,7 +175,8 @@ bool ParseArgs(int argc, char **argv, Options &o) {
                 arg = m.substr(eq + 1);
                 m.resize(eq);
             }
-            const bool wantsArg = m == "close-after" || m == "slow";
+            const bool wantsArg = m == "close-after" || m == "slow" || m == "split-at" ||
+                                  m == "late" || m == "random";
             if (wantsArg && arg.empty()) {
                 if (i + 1 >= argc)
                     return false;
@@ -149,7 +198,7 @@ bool ParseArgs(int argc, char **argv, Options &o) {
                 o.mode = Mode::CloseAfter, o.modeArg = v;
             else if (m == "slow" && ParseLong(arg.c_str(), 0, 600000, v))
                 o.mode = Mode::Slow, o.modeArg = v;
-            else
+            else if (!ParseTimingMode(m, arg, o))
                 return false;
         } else {
             return false;
@@ -196,7 +245,8 @@ struct Connection {
 class Server {
 public:
     Server(const Options &o, FILE *log, FILE *answerLog)
-        : m_opt(o), m_log(log), m_answerLog(answerLog), m_device(o.stallAfter, Clock::now()) {}
+        : m_opt(o), m_log(log), m_answerLog(answerLog), m_device(o.stallAfter, Clock::now()),
+          m_random(uint32_t(o.modeArg)) {}
 
     int Run();
     sim::Device &Module() { return m_device; }
@@ -210,6 +260,7 @@ private:
     void TakeRequests();
     void Handle(const Bytes &frame);
     void Queue(Clock::time_point due, Bytes bytes);
+    bool HandleTimingFault(Clock::time_point now, Bytes &answer);
     bool Flush();
     int PollTimeout() const;
     void PrintRequest(const uint8_t *p, size_t n);
@@ -218,6 +269,8 @@ private:
     FILE *m_log;
     FILE *m_answerLog;
     sim::Device m_device;
+    std::mt19937 m_random;
+    long m_answers = 0; // answers queued since the start, for late
     int m_listen = -1;
     Connection m_conn;
 };
@@ -348,7 +401,7 @@ void Server::Handle(const Bytes &frame) {
     Bytes answer = m_device.Answer(frame, now, m_opt.mode == Mode::Exception, warning);
     if (!warning.empty())
         Note(warning);
-    if (answer.empty())
+    if (answer.empty() || HandleTimingFault(now, answer))
         return;
     switch (m_opt.mode) {
     case Mode::Silent:
@@ -373,8 +426,56 @@ void Server::Handle(const Bytes &frame) {
         return;
     case Mode::Normal:
     case Mode::Exception:
+    case Mode::SplitAt:
+    case Mode::Late:
+    case Mode::WrongTid:
+    case Mode::Random:
         Queue(now, std::move(answer));
         return;
+    }
+}
+
+// The timing-fault modes: true when the answer has been queued.
+bool Server::HandleTimingFault(Clock::time_point now, Bytes &answer) {
+    switch (m_opt.mode) {
+    case Mode::SplitAt: {
+        const size_t first = std::min(answer.size(), size_t(m_opt.modeArg));
+        Queue(now, Bytes(answer.begin(), answer.begin() + first));
+        Queue(now + Ms(m_opt.splitDelayMs), Bytes(answer.begin() + first, answer.end()));
+        return true;
+    }
+    case Mode::Late:
+        Queue(m_answers++ % 2 == 0 ? now + Ms(m_opt.modeArg) : now, std::move(answer));
+        return true;
+    case Mode::WrongTid: {
+        const uint16_t tid = uint16_t((answer[0] << 8 | answer[1]) - 1);
+        answer[0] = uint8_t(tid >> 8);
+        answer[1] = uint8_t(tid);
+        Queue(now, std::move(answer));
+        return true;
+    }
+    case Mode::Random: {
+        // Up to three cuts, each piece up to 60 ms after the one before; one
+        // answer in 40 starts 3.1 to 3.5 s late.
+        std::uniform_int_distribution<int> pick(0, 39), cutAt(1, int(answer.size()) - 1),
+            gap(0, 60), late(3100, 3500), cuts(0, 3);
+        auto due = now + (pick(m_random) == 0 ? Ms(late(m_random)) : Ms(gap(m_random)));
+        std::vector<size_t> at;
+        for (int n = answer.size() > 1 ? cuts(m_random) : 0; n > 0; --n)
+            at.push_back(size_t(cutAt(m_random)));
+        at.push_back(answer.size());
+        std::sort(at.begin(), at.end());
+        size_t from = 0;
+        for (const size_t to : at) {
+            if (to > from)
+                Queue(due, Bytes(answer.begin() + long(from), answer.begin() + long(to)));
+            from = std::max(from, to);
+            due += Ms(gap(m_random));
+        }
+        return true;
+    }
+    default:
+        return false;
     }
 }
 

@@ -7,7 +7,8 @@
 // frames in SBuf from it, the grid shows it (RefreshSG) and edits it in place
 // (sgSetEditText), the repeat job watches Regs[1], the settings file saves
 // and restores Regs[0..155]. SendByTCP is the one exchange: SBuf out behind a
-// 4-byte count, whatever has arrived within ~3 s into RBuf.
+// 4-byte count, then into RBuf the answer its header frames and its
+// transaction ID matches, within ~3 s; other bytes are logged and dropped.
 //
 // Frames, answers, the register map and the text rules are plain functions
 // of the core library (src/core); the methods here glue them to the controls
@@ -209,11 +210,16 @@ private:
     bool ClientConnected();
     // The header fields of the next frame.
     core::Mbap FrameHeader() const;
-    // The commands' shared tail, once SBuf and SendCount hold the frame:
-    // RecCount -1, SendByTCP, and after an answer the hex rendering, the
-    // register copy (reads only), the redraw and the line "Receive: " + hex
-    // + CR LF.
-    void Exchange(bool copyRegisters);
+    // The commands' shared tails, once SBuf and SendCount hold the frame:
+    // RecCount -1, SendByTCP, and after an answer the line "Receive: " + hex
+    // + CR LF, then the register copy of start and count (reads; the caller
+    // passes the request's own) or the answer's check (writes), and the redraw.
+    void ReadExchange(int32_t start, int32_t count);
+    void WriteExchange();
+    // A read whose answer goes beside the image (compare, verify): logged and
+    // redrawn like any other, copied nowhere; the caller reads RBuf.
+    void ReadAsideExchange();
+    bool LoggedExchange();
 
     QString m_programPathOverride;
     bool m_closeSaveFailed = false; // the next close tries once more, then closes

@@ -161,7 +161,7 @@ void TMainForm::ConfigAfterWrite(bool verify) {
     // One read of the written registers, beside the image.
     const int quantity = int(written.words.size());
     SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), written.first, quantity);
-    Exchange(false);
+    ReadAsideExchange();
     if (RecCount < 0)
         return;
     const core::ReadBack back = core::ReadAnswerWords(Answer(), quantity);
@@ -174,7 +174,7 @@ void TMainForm::ConfigAfterWrite(bool verify) {
 
 void TMainForm::pmCompareClick(QObject *) {
     SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), 0, core::MaxQuantity);
-    Exchange(false);
+    ReadAsideExchange();
     if (RecCount < 0)
         return; // not connected: the exchange has said so
     core::ReadBack device = core::ReadAnswerWords(Answer(), core::MaxQuantity);

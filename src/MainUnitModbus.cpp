@@ -1,4 +1,5 @@
 // Modbus requests: the exchange, the register commands and the text command.
+#include "Answer.h"
 #include "Edits.h"
 #include "Hex.h"
 #include "MainUnit.h"
@@ -9,6 +10,8 @@
 
 #include <QLabel>
 #include <algorithm>
+#include <span>
+#include <vector>
 
 namespace {
 constexpr int AnswerWaits = 300; // readiness waits of AnswerWaitMs: about 3 s
@@ -23,42 +26,99 @@ core::Mbap TMainForm::FrameHeader() const {
     return {seTransactionID->Value(), seProtocolID->Value(), seNodeID->Value()};
 }
 
-void TMainForm::Exchange(bool copyRegisters) {
+// The exchange and the answer line; false when nothing came back. Each tail
+// logs the answer first, so that a line on why it was not taken follows it.
+bool TMainForm::LoggedExchange() {
     RecCount = -1;
     if (!SendByTCP())
-        return;
-    const QString hex = core::HexRendering({RBuf, size_t(RecCount)});
-    if (copyRegisters) // start and quantity of this request
-        Buf2Regs(SBuf[core::AddressLowAt], SBuf[core::QuantityLowAt]);
-    RefreshSG();
-    Memo1->AddLine(QStringLiteral("Receive: ") + hex + QStringLiteral("\r\n"));
+        return false;
+    Memo1->AddLine(QStringLiteral("Receive: ") + core::HexRendering({RBuf, size_t(RecCount)}) +
+                   QStringLiteral("\r\n"));
+    return true;
 }
 
+void TMainForm::ReadExchange(int32_t start, int32_t count) {
+    if (!LoggedExchange())
+        return;
+    Buf2Regs(start, count);
+    RefreshSG();
+}
+
+void TMainForm::WriteExchange() {
+    if (!LoggedExchange())
+        return;
+    const core::AnswerCheck check =
+        core::CheckAnswer({RBuf, size_t(RecCount)}, core::TransactionOf({SBuf, 2}),
+                          SBuf[core::FunctionAt], 0, BufSize);
+    if (check.fault != core::AnswerFault::None)
+        Memo1->AddLine(core::AnswerFaultText(check) + u'.');
+    RefreshSG();
+}
+
+void TMainForm::ReadAsideExchange() {
+    if (LoggedExchange())
+        RefreshSG();
+}
+
+// The answer is framed by its header and matched by its transaction ID
+// (core::FrameAnswer): bytes buffered before the request, and whole answers to
+// other transactions, are logged and dropped; bytes beyond the answer are
+// dropped at the end. One bound of AnswerWaits readiness waits covers it all.
 bool TMainForm::SendByTCP() {
     if (!ClientConnected()) {
         ui::ShowMessage(QStringLiteral("Tavrin nie jest po\u0142\u0105czony (not connected)"));
         return false;
     }
     tcp::TcpClient *client = idTCPClient;
+    // The is-connected test has taken in what arrived since the last exchange:
+    // none of it answers the request about to go out.
+    if (!client->InputBufferEmpty()) {
+        std::vector<uint8_t> stale;
+        stale.reserve(client->InputBufferSize());
+        while (!client->InputBufferEmpty())
+            stale.push_back(client->ReadByte());
+        Memo1->AddLine(QStringLiteral("Stale: ") + core::HexRendering(stale));
+    }
     // A frame never extends past the send buffer.
     const int count = std::clamp(SendCount, 0, BufSize);
-    Memo1->AddLine(QStringLiteral("Send: ") + core::HexRendering({SBuf, size_t(count)}));
+    const std::span<const uint8_t> request{SBuf, size_t(count)};
+    Memo1->AddLine(QStringLiteral("Send: ") + core::HexRendering(request));
     client->WriteCounted(SBuf, size_t(count));
 
+    RecCount = 0;
     int cnt = AnswerWaits;
-    while (client->InputBufferEmpty() && cnt > 0) {
+    core::FrameStep step{core::Framing::NeedMore, 0};
+    for (;;) {
+        while (!client->InputBufferEmpty() && RecCount < BufSize)
+            RBuf[RecCount++] = client->ReadByte();
+        // A request of fewer than two bytes has no transaction to answer.
+        step = count >= 2 ? core::FrameAnswer(request, {RBuf, size_t(RecCount)}, BufSize)
+                          : core::FrameStep{core::Framing::NeedMore, 0};
+        if (step.framing == core::Framing::Stale) {
+            Memo1->AddLine(QStringLiteral("Stale: ") + core::HexRendering({RBuf, step.bytes}));
+            std::copy(RBuf + step.bytes, RBuf + RecCount, RBuf);
+            RecCount -= int32_t(step.bytes);
+            continue;
+        }
+        if (step.framing == core::Framing::Complete || cnt <= 0)
+            break;
         client->WaitReadable(AnswerWaitMs);
         --cnt;
     }
-    RecCount = 0;
     bool result = false;
-    if (client->InputBufferEmpty()) {
+    if (RecCount == 0) {
         Memo1->AddLine(QStringLiteral("Nic nie odebrano z Tavrin."));
     } else {
-        // RBuf holds at most BufSize bytes; anything beyond stays buffered and
-        // opens the next exchange's answer, like any other late byte.
-        while (!client->InputBufferEmpty() && RecCount < BufSize)
-            RBuf[RecCount++] = client->ReadByte();
+        if (step.framing == core::Framing::Complete) {
+            // Nothing after a whole answer belongs to a request: a flooding
+            // device must not grow the input buffer without end.
+            size_t beyond = size_t(RecCount) - step.bytes;
+            RecCount = int32_t(step.bytes);
+            for (; !client->InputBufferEmpty(); ++beyond)
+                client->ReadByte();
+            if (beyond > 0)
+                Memo1->AddLine(QStringLiteral("Dropped %1 bytes after the answer.").arg(beyond));
+        }
         result = true;
     }
     // Unsigned step: the field shows 65536 after 65535 and never overflows.
@@ -66,14 +126,23 @@ bool TMainForm::SendByTCP() {
     return result;
 }
 
+// Copies only from the whole function-3 answer to this very request; any
+// other answer leaves the image as it is, and the log says why.
 void TMainForm::Buf2Regs(int32_t s, int32_t c) {
-    core::DecodeReadAnswer({RBuf, size_t(std::clamp(RecCount, 0, BufSize))}, s, c, Regs);
+    const std::span<const uint8_t> answer{RBuf, size_t(std::clamp(RecCount, 0, BufSize))};
+    const core::AnswerCheck check =
+        core::CheckAnswer(answer, core::TransactionOf({SBuf, 2}), core::FnReadHolding, c, BufSize);
+    if (check.fault != core::AnswerFault::None) {
+        Memo1->AddLine(core::AnswerFaultText(check) + QStringLiteral(": registers unchanged."));
+        return;
+    }
+    core::DecodeReadAnswer(answer, s, check.registers, Regs);
 }
 
 void TMainForm::ReadRangeRegisters(int32_t adr, int32_t count) {
     SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), adr, count);
     ConfigBeforeRead();
-    Exchange(true);
+    ReadExchange(adr, count);
     ConfigAfterRead(adr, count);
 }
 
@@ -93,7 +162,7 @@ void TMainForm::WriteRegister(int32_t number, int32_t value) {
     Regs[number] = uint16_t(value);
     // Only the low byte travels (its callers write values below 256).
     SendCount = core::WriteSingleFrame(SBuf, FrameHeader(), number, uint8_t(value));
-    Exchange(false);
+    WriteExchange();
     ConfigAfterWrite(false);
 }
 
@@ -101,24 +170,24 @@ void TMainForm::btnReadAllRegsClick(QObject *) {
     ReadRangeRegisters(0, core::MaxQuantity);
 }
 
-// The range of the read/write range fields, kept inside the image: a start
-// below 40001 or above 40256, or fewer than one register, is refused; a count
-// running past index 255 (or above 255) is cut, and the log says so before
-// the request, since "Num. of point:" still shows the count asked for.
+// The range of the read/write range fields (core::RangeFromFields); the log
+// says so before the request, since "Num. of point:" still shows the count
+// asked for.
 static bool RangeFromFields(TMainForm *f, int32_t &first, int32_t &count) {
-    first = int32_t(int64_t(f->edRRStart->Value()) - core::FirstNumber);
     const int32_t wanted = f->edRRNums->Value();
-    if (!IndexInImage(first) || wanted < 1) {
+    const core::FieldRange r = core::RangeFromFields(f->edRRStart->Value(), wanted);
+    if (r.refused) {
         f->Memo1->AddLine(QStringLiteral("Range outside registers 40001 to 40256."));
         return false;
     }
-    count = std::min({wanted, core::MaxQuantity, RegsSize - first});
-    if (count < wanted)
+    first = r.first;
+    count = r.count;
+    if (r.cut)
         f->Memo1->AddLine(QStringLiteral("Range cut to %1 of %2 registers (%3 to %4).")
-                              .arg(count)
+                              .arg(r.count)
                               .arg(wanted)
-                              .arg(core::FirstNumber + first)
-                              .arg(core::FirstNumber + first + count - 1));
+                              .arg(r.FirstNumber())
+                              .arg(r.LastNumber()));
     return true;
 }
 
@@ -133,7 +202,7 @@ void TMainForm::btnWriteRangeRegsClick(QObject *) {
     if (!RangeFromFields(this, k, n))
         return;
     SendCount = core::WriteMultipleFrame(SBuf, FrameHeader(), k, {Regs + k, size_t(n)});
-    Exchange(false);
+    WriteExchange();
     ConfigAfterWrite(true);
 }
 
@@ -142,7 +211,7 @@ void TMainForm::pmSendRegisterClick(QObject *) {
     if (!IndexInImage(index))
         return;
     SendCount = core::WriteSingleFrame(SBuf, FrameHeader(), index, Regs[index]);
-    Exchange(false);
+    WriteExchange();
     ConfigAfterWrite(true);
 }
 
@@ -173,6 +242,6 @@ void TMainForm::btnSendClick(QObject *) {
     edText->setModified(false); // sent: the field follows the registers again
     SendCount = core::TextFrame(SBuf, FrameHeader(), Regs);
     RefreshSG();
-    Exchange(false);
+    WriteExchange();
     ConfigAfterWrite(true);
 }

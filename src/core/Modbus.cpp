@@ -86,4 +86,16 @@ int DecodeReadAnswer(std::span<const uint8_t> answer, int32_t first, int32_t qua
     return n;
 }
 
+FieldRange RangeFromFields(int64_t startNumber, int32_t wanted) {
+    FieldRange r;
+    // As a 32-bit index: a start far outside wraps to another index outside.
+    r.first = int32_t(startNumber - FirstNumber);
+    if (r.first < 0 || r.first >= ImageSize || wanted < 1)
+        return r;
+    r.refused = false;
+    r.count = std::min({wanted, MaxQuantity, ImageSize - r.first});
+    r.cut = r.count < wanted;
+    return r;
+}
+
 } // namespace core

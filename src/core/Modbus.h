@@ -64,4 +64,17 @@ int TextFrame(std::span<uint8_t> frame, const Mbap &header, ConstImage regs);
 int DecodeReadAnswer(std::span<const uint8_t> answer, int32_t first, int32_t quantity,
                      std::span<uint16_t> image);
 
+// The range that the read/write range fields ask for, kept inside the image:
+// a start number outside 40001..40256, or fewer than one register, is
+// refused; a count running past index 255 (or above MaxQuantity) is cut.
+struct FieldRange {
+    bool refused = true;
+    int32_t first = 0; // register index
+    int32_t count = 0; // registers to send or read
+    bool cut = false;  // count is below the one asked for
+    int32_t FirstNumber() const { return core::FirstNumber + first; }
+    int32_t LastNumber() const { return core::FirstNumber + first + count - 1; }
+};
+FieldRange RangeFromFields(int64_t startNumber, int32_t wanted);
+
 } // namespace core

@@ -62,6 +62,10 @@ private slots:
     void floodWithoutReading();
     void slowMode();
     void exceptionMode();
+    void splitAtMode();
+    void lateMode();
+    void wrongTidMode();
+    void randomModeKeepsTheBytes();
     void badCount_data();
     void badCount();
     void shortFrameIsNotAnswered();
@@ -300,6 +304,51 @@ void TestSim::exceptionMode() {
     QCOMPARE(Spaced(p.Receive(9)), Spaced(Hex("00020001000301 86 04")));
 }
 
+void TestSim::splitAtMode() {
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--mode", "split-at", "5/400"}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QVERIFY(p.Send(Counted(ReadOne(23))));
+    QCOMPARE(Spaced(p.Receive(5)), Spaced(Hex("0001000100")));
+    QVERIFY2(!p.Readable(150), "the rest comes later");
+    QCOMPARE(Spaced(p.Receive(6, 4000)), Spaced(Hex("05010302 0068")));
+}
+
+// The first, third, ... answer late; the one after a late one waits behind it.
+void TestSim::lateMode() {
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--mode", "late=400"}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QVERIFY(p.Send(Counted(ReadOne(23))));
+    QVERIFY2(!p.Readable(150), "the first answer held back");
+    QCOMPARE(Spaced(p.Receive(11, 4000)), Spaced(Hex("000100010005010302 0068")));
+    QVERIFY(p.Send(Counted(Hex("000200010006 01 03 0017 0001"))));
+    QCOMPARE(Spaced(p.Receive(11, 100)), Spaced(Hex("000200010005010302 0068")));
+}
+
+void TestSim::wrongTidMode() {
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--mode", "wrong-tid"}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    QVERIFY(p.Send(Counted(Hex("000000010006 01 03 0017 0001"))));
+    QCOMPARE(Spaced(p.Receive(11)), Spaced(Hex("FFFF00010005010302 0068")));
+}
+
+// Whatever the pieces and delays, the bytes are the answers in order.
+void TestSim::randomModeKeepsTheBytes() {
+    SimProcess sim;
+    QVERIFY2(sim.Start({"--mode", "random", "7"}), qPrintable(sim.Diagnostics()));
+    Peer p = testsupport::ConnectTo(sim.Port());
+    for (int i = 1; i <= 20; ++i) {
+        QByteArray req = Hex("000000010006 01 03 0017 0001");
+        req[1] = char(i);
+        QVERIFY(p.Send(Counted(req)));
+        QByteArray want = Hex("000000010005010302 0068");
+        want[1] = char(i);
+        QCOMPARE(Spaced(p.Receive(11, 4000)), Spaced(want));
+    }
+}
+
 void TestSim::badCount_data() {
     QTest::addColumn<QByteArray>("count");
     QTest::newRow("0") << Hex("00000000");
@@ -401,6 +450,10 @@ void TestSim::refusesBadArguments_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("unknown mode") << QStringList{"--mode", "bogus"};
     QTest::newRow("slow without time") << QStringList{"--mode", "slow"};
+    QTest::newRow("split-at without delay") << QStringList{"--mode", "split-at", "5"};
+    QTest::newRow("split-at 0 bytes") << QStringList{"--mode", "split-at=0/100"};
+    QTest::newRow("random without seed") << QStringList{"--mode", "random"};
+    QTest::newRow("wrong-tid with a value") << QStringList{"--mode", "wrong-tid=1"};
     QTest::newRow("port out of range") << QStringList{"--port", "65536"};
     QTest::newRow("negative stall") << QStringList{"--stall-after", "-1"};
     QTest::newRow("unknown option") << QStringList{"--bind", "0.0.0.0"};
