@@ -57,19 +57,27 @@ public:
     // optional, a first line "Register,..." skipped, decimal or 0x values).
     // False with error naming the file's first bad line; the image is then
     // unchanged.
-    bool LoadImage(const std::string &path, std::string &error);
+    bool ReadImage(const std::string &path, std::string &error);
+
+    // A bare register store: only the version and a text at start, and every
+    // register keeps what is written, for tests that model the device as
+    // just that.
+    void MakePlain();
 
 private:
     // The registers of a plausible module at power-on.
     void StartImage();
+    // Every register 0 but the version and the text "Hello Tavrin".
+    void BareImage();
     // A write that covers a register refusing writes is refused whole.
-    static bool RefusesWrite(int start, int quantity);
+    bool RefusesWrite(int start, int quantity) const;
     // The word a register keeps when value is written to it.
-    static uint16_t Kept(int index, uint16_t value);
+    uint16_t Kept(int index, uint16_t value) const;
     void Restart(Clock::time_point now);
     void Store(int index, uint16_t value, Clock::time_point now);
 
     uint16_t m_regs[RegCount] = {};
+    bool m_plain = false;
     int m_stallAfter;
     Clock::time_point m_countStart;
     long long m_ticks = 0;

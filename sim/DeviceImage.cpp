@@ -34,8 +34,19 @@ bool Number(const std::string &text, unsigned long max, unsigned long &out) {
 
 } // namespace
 
-void Device::StartImage() {
+void Device::BareImage() {
     std::fill(std::begin(m_regs), std::end(m_regs), uint16_t(0));
+    m_regs[VersionIndex] = Version;
+    static const char greeting[] = "Hello Tavrin";
+    const int len = int(sizeof greeting - 1);
+    m_regs[TextLengthIndex] = uint16_t(len);
+    for (int i = 0; i < len; ++i)
+        m_regs[TextIndex + i] = uint16_t(uint8_t(greeting[i]));
+    m_regs[TextIndex + len] = 0;
+}
+
+void Device::StartImage() {
+    BareImage();
     const uint16_t range1[] = {0, 100, 1};         // 40003..40005: range/colour 1
     const uint16_t network[] = {192, 168, 10,  50, // 40025..40028: IP
                                 255, 255, 255, 0,  // 40029..40032: mask
@@ -46,16 +57,9 @@ void Device::StartImage() {
     std::copy(std::begin(range1), std::end(range1), m_regs + 2);
     std::copy(std::begin(network), std::end(network), m_regs + 24);
     std::copy(std::begin(display), std::end(display), m_regs + 50);
-    m_regs[VersionIndex] = Version;
-    static const char greeting[] = "Hello Tavrin";
-    const int len = int(sizeof greeting - 1);
-    m_regs[TextLengthIndex] = uint16_t(len);
-    for (int i = 0; i < len; ++i)
-        m_regs[TextIndex + i] = uint16_t(uint8_t(greeting[i]));
-    m_regs[TextIndex + len] = 0;
 }
 
-bool Device::LoadImage(const std::string &path, std::string &error) {
+bool Device::ReadImage(const std::string &path, std::string &error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": " + std::strerror(errno);
@@ -82,12 +86,17 @@ bool Device::LoadImage(const std::string &path, std::string &error) {
     return true;
 }
 
-bool Device::RefusesWrite(int start, int quantity) {
-    return start <= ReadOnlyIndex && ReadOnlyIndex < start + quantity;
+void Device::MakePlain() {
+    m_plain = true;
+    BareImage();
 }
 
-uint16_t Device::Kept(int index, uint16_t value) {
-    return index == BrightnessIndex ? std::min(value, MaxBrightness) : value;
+bool Device::RefusesWrite(int start, int quantity) const {
+    return !m_plain && start <= ReadOnlyIndex && ReadOnlyIndex < start + quantity;
+}
+
+uint16_t Device::Kept(int index, uint16_t value) const {
+    return !m_plain && index == BrightnessIndex ? std::min(value, MaxBrightness) : value;
 }
 
 } // namespace sim

@@ -6,22 +6,17 @@
 // then one "REQ <hex>" line per request (count bytes and frame). stderr:
 // connections, warnings, errors. Everything is flushed line by line.
 #include "Device.h"
+#include "Net.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <random>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,9 +36,6 @@ constexpr Ms LingerTime{2000}; // after our FIN, wait this long for the peer's
 constexpr int MaxPollMs = 100;
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) {
-    g_stop = 1;
-}
 
 enum class Mode {
     Normal,
@@ -69,11 +61,12 @@ struct Options {
     std::string answerLogFile;
     int stallAfter = -1;
     std::string imageFile;
+    bool plain = false;
 };
 
 void Usage(FILE *to) {
     std::fputs("usage: tavrin-sim [--port N] [--mode M] [--log FILE] [--answer-log FILE]\n"
-               "                 [--stall-after S] [--image FILE]\n"
+               "                 [--stall-after S] [--image FILE] [--plain]\n"
                "  --port N         listen on 127.0.0.1:N (default 1502; 0 picks a free port)\n"
                "  --mode M         normal (default), silent, split, flood, exception,\n"
                "                   close-after N, slow MS (also close-after=N, slow=MS),\n"
@@ -89,7 +82,10 @@ void Usage(FILE *to) {
                "  --stall-after S  the counter 40002 stops S seconds after (re)start\n"
                "  --image FILE     start with the registers of FILE (\"40038,Name,80\" lines,\n"
                "                   as the program saves them; others 0) instead of the\n"
-               "                   built-in module\n",
+               "                   built-in module\n"
+               "  --plain          a bare register store: all registers 0 but the version\n"
+               "                   and a text, each keeps what is written (no read-only\n"
+               "                   version, no brightness cut)\n",
                to);
 }
 
@@ -155,6 +151,8 @@ bool ParseArgs(int argc, char **argv, Options &o) {
                 return false;
             o.answerLogFile = next;
             ++i;
+        } else if (a == "--plain") {
+            o.plain = true;
         } else if (a == "--image") {
             if (!next || !*next)
                 return false;
@@ -232,7 +230,7 @@ struct Pending {
 };
 
 struct Connection {
-    int fd = -1;
+    net::Fd fd = net::NoFd;
     Bytes in;
     std::deque<Pending> out; // in wire order; the head blocks what follows
     size_t outBytes = 0;
@@ -271,63 +269,45 @@ private:
     sim::Device m_device;
     std::mt19937 m_random;
     long m_answers = 0; // answers queued since the start, for late
-    int m_listen = -1;
+    net::Fd m_listen = net::NoFd;
     Connection m_conn;
 };
 
 bool Server::Listen() {
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_listen < 0) {
-        Note(std::string("socket: ") + std::strerror(errno));
+    std::string error;
+    uint16_t port = 0;
+    m_listen = net::Listen(uint16_t(m_opt.port), port, error);
+    if (m_listen == net::NoFd) {
+        Note(error);
         return false;
     }
-    const int one = 1;
-    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // loopback only
-    a.sin_port = htons(uint16_t(m_opt.port));
-    socklen_t len = sizeof a;
-    if (::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::listen(m_listen, 4) != 0 ||
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        Note("cannot listen on 127.0.0.1:" + std::to_string(m_opt.port) + ": " +
-             std::strerror(errno));
-        return false;
-    }
-    std::printf("tavrin-sim listening on 127.0.0.1:%u\n", unsigned(ntohs(a.sin_port)));
+    std::printf("tavrin-sim listening on 127.0.0.1:%u\n", unsigned(port));
     std::fflush(stdout);
     return true;
 }
 
 void Server::Accept() {
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    const int fd = ::accept4(m_listen, reinterpret_cast<sockaddr *>(&from), &len,
-                             SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0)
-        return; // EAGAIN, ECONNABORTED, EINTR: nothing to serve
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one); // split parts go out as such
+    std::string peer;
+    const net::Fd fd = net::Accept(m_listen, peer); // split parts go out as such
+    if (fd == net::NoFd)
+        return;
     m_conn = Connection{};
     m_conn.fd = fd;
-    char addr[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
-    Note(std::string("connection from ") + addr + ":" + std::to_string(ntohs(from.sin_port)));
+    Note("connection from " + peer);
     if (m_opt.mode == Mode::CloseAfter && m_opt.modeArg == 0)
         m_conn.closeWhenDrained = true;
 }
 
 void Server::Drop(const char *why) {
-    if (m_conn.fd < 0)
+    if (m_conn.fd == net::NoFd)
         return;
-    ::close(m_conn.fd);
+    net::Close(m_conn.fd);
     m_conn = Connection{};
     Note(std::string("connection closed (") + why + ")");
 }
 
 void Server::StartLinger() {
-    ::shutdown(m_conn.fd, SHUT_WR);
+    net::ShutdownSend(m_conn.fd);
     m_conn.lingering = true;
     m_conn.lingerUntil = Clock::now() + LingerTime;
     m_conn.in.clear();
@@ -336,11 +316,11 @@ void Server::StartLinger() {
 // One receive. False when the connection is gone.
 bool Server::ReadInput() {
     uint8_t buf[ReadChunk];
-    const ssize_t n = ::recv(m_conn.fd, buf, sizeof buf, 0);
+    const long long n = net::Receive(m_conn.fd, buf, sizeof buf);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        if (net::Retry())
             return true;
-        Drop(std::strerror(errno));
+        Drop(net::LastError().c_str());
         return false;
     }
     if (n == 0) {
@@ -363,7 +343,7 @@ void Server::PrintRequest(const uint8_t *p, size_t n) {
 }
 
 void Server::TakeRequests() {
-    while (m_conn.fd >= 0 && !m_conn.lingering && !m_conn.closeWhenDrained &&
+    while (m_conn.fd != net::NoFd && !m_conn.lingering && !m_conn.closeWhenDrained &&
            m_conn.outBytes <= MaxOutput && m_conn.in.size() >= CountSize) {
         const uint8_t *p = m_conn.in.data();
         const uint32_t count =
@@ -484,12 +464,12 @@ bool Server::Flush() {
     const auto now = Clock::now();
     while (!m_conn.out.empty() && m_conn.out.front().due <= now) {
         Pending &head = m_conn.out.front();
-        const ssize_t n = ::send(m_conn.fd, head.bytes.data() + head.sent,
-                                 head.bytes.size() - head.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const long long n =
+            net::Send(m_conn.fd, head.bytes.data() + head.sent, head.bytes.size() - head.sent);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            if (net::Retry())
                 return true;
-            Drop(std::strerror(errno));
+            Drop(net::LastError().c_str());
             return false;
         }
         head.sent += size_t(n);
@@ -514,49 +494,48 @@ int Server::Run() {
     if (!Listen())
         return 1;
     while (!g_stop) {
-        pollfd p{};
-        const bool haveConn = m_conn.fd >= 0;
+        const bool haveConn = m_conn.fd != net::NoFd;
+        short events = 0;
         if (haveConn) {
-            p.fd = m_conn.fd;
             const bool takeInput = m_conn.lingering || m_conn.in.size() < MaxInput;
             if (takeInput)
-                p.events |= POLLIN;
+                events |= POLLIN;
             if (!m_conn.out.empty() && m_conn.out.front().due <= Clock::now())
-                p.events |= POLLOUT;
+                events |= POLLOUT;
         } else {
-            p.fd = m_listen;
-            p.events = POLLIN;
+            events = POLLIN;
         }
-        const int rc = ::poll(&p, 1, PollTimeout());
+        short revents = 0;
+        const int rc = net::Wait(haveConn ? m_conn.fd : m_listen, events, PollTimeout(), revents);
         if (rc < 0) {
-            if (errno == EINTR)
+            if (net::Retry())
                 continue;
-            Note(std::string("poll: ") + std::strerror(errno));
+            Note("poll: " + net::LastError());
             return 1;
         }
         if (!haveConn) {
-            if (p.revents & POLLIN)
+            if (revents & POLLIN)
                 Accept();
             continue;
         }
-        if (p.revents & POLLIN) {
+        if (revents & POLLIN) {
             if (!ReadInput())
                 continue;
-        } else if (p.revents & (POLLHUP | POLLERR)) {
+        } else if (revents & (POLLHUP | POLLERR)) {
             Drop("connection lost");
             continue;
         }
         TakeRequests();
-        if (m_conn.fd < 0 || !Flush())
+        if (m_conn.fd == net::NoFd || !Flush())
             continue;
         if (m_conn.closeWhenDrained && !m_conn.lingering && m_conn.out.empty())
             StartLinger();
         if (m_conn.lingering && Clock::now() >= m_conn.lingerUntil)
             Drop("closed after answering");
     }
-    if (m_conn.fd >= 0)
+    if (m_conn.fd != net::NoFd)
         Drop("stopped");
-    ::close(m_listen);
+    net::Close(m_listen);
     return 0;
 }
 
@@ -569,13 +548,11 @@ int main(int argc, char **argv) {
         return 2;
     }
 
-    struct sigaction sa {};
-    sa.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &sa, nullptr);
-    sa.sa_handler = OnSignal; // no SA_RESTART: poll returns and the loop ends
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
+    net::OnStop(&g_stop);
+    if (std::string error; !net::Start(error)) {
+        Note(error);
+        return 1;
+    }
 
     FILE *log = nullptr;
     if (!opt.logFile.empty()) {
@@ -594,8 +571,10 @@ int main(int argc, char **argv) {
         }
     }
     Server server(opt, log, answerLog);
+    if (opt.plain)
+        server.Module().MakePlain();
     if (std::string error;
-        !opt.imageFile.empty() && !server.Module().LoadImage(opt.imageFile, error)) {
+        !opt.imageFile.empty() && !server.Module().ReadImage(opt.imageFile, error)) {
         Note("cannot load the image " + error);
         return 2;
     }

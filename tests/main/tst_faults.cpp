@@ -75,7 +75,7 @@ private slots:
 
     void silentDevice() {
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start({"--mode", "silent"}), qPrintable(sim.Diagnostics()));
+        QVERIFY2(sim.Start({"--plain", "--mode", "silent"}), qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
         Regs[1] = 321;
@@ -100,7 +100,7 @@ private slots:
     void splitAnswer() {
         QFETCH(QStringList, mode);
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start(QStringList{"--stall-after", "0"} + mode),
+        QVERIFY2(sim.Start(QStringList{"--plain", "--stall-after", "0"} + mode),
                  qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
@@ -124,7 +124,7 @@ private slots:
     // own words.
     void lateAnswer() {
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start({"--stall-after", "0", "--mode", "late", "3300"}),
+        QVERIFY2(sim.Start({"--plain", "--stall-after", "0", "--mode", "late", "3300"}),
                  qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
@@ -169,7 +169,7 @@ private slots:
     // dropped, and the wait runs out.
     void wrongTransaction() {
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start({"--mode", "wrong-tid"}), qPrintable(sim.Diagnostics()));
+        QVERIFY2(sim.Start({"--plain", "--mode", "wrong-tid"}), qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
         Regs[23] = 0x7777;
@@ -190,7 +190,7 @@ private slots:
     // cleared now and then, so that only buffers count).
     void floodKeepsBuffersBounded() {
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start({"--stall-after", "0", "--mode", "flood"}),
+        QVERIFY2(sim.Start({"--plain", "--stall-after", "0", "--mode", "flood"}),
                  qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
@@ -226,7 +226,7 @@ private slots:
     // (The answer line used to be the last one.)
     void exceptionAnswerLeavesImage() {
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start({"--mode", "exception"}), qPrintable(sim.Diagnostics()));
+        QVERIFY2(sim.Start({"--plain", "--mode", "exception"}), qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
         // Stale register bytes from an earlier, full answer sit in RBuf.

@@ -28,8 +28,9 @@ private slots:
             return std::uniform_int_distribution<int>(lo, hi)(rnd);
         };
         testsupport::SimProcess sim;
-        QVERIFY2(sim.Start({"--stall-after", "0", "--mode", "random", QString::number(seed)}),
-                 qPrintable(sim.Diagnostics()));
+        QVERIFY2(
+            sim.Start({"--plain", "--stall-after", "0", "--mode", "random", QString::number(seed)}),
+            qPrintable(sim.Diagnostics()));
         f.Open();
         QVERIFY(f.Connect(sim.Port()));
         TMainForm *w = f.form.get();

@@ -1,0 +1,223 @@
+#include "Net.h"
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace net {
+
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // loopback only
+    a.sin_port = htons(port);
+    return a;
+}
+
+volatile std::sig_atomic_t *g_stopFlag = nullptr;
+
+} // namespace
+
+#ifdef _WIN32
+
+namespace {
+using Len = int;
+SOCKET S(Fd fd) {
+    return static_cast<SOCKET>(fd);
+}
+Fd F(SOCKET s) {
+    return s == INVALID_SOCKET ? NoFd : static_cast<Fd>(s);
+}
+Fd OpenSocket() {
+    return F(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          0x80 /* WSA_FLAG_NO_HANDLE_INHERIT */));
+}
+int ErrorCode() {
+    return WSAGetLastError();
+}
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    if (g_stopFlag)
+        *g_stopFlag = 1;
+    return TRUE;
+}
+} // namespace
+
+bool Start(std::string &error) {
+    WSADATA data{};
+    const int rc = WSAStartup(MAKEWORD(2, 2), &data);
+    if (rc != 0)
+        error = "WSAStartup failed: " + std::to_string(rc);
+    return rc == 0;
+}
+
+void Close(Fd fd) {
+    ::closesocket(S(fd));
+}
+
+void ShutdownSend(Fd fd) {
+    ::shutdown(S(fd), SD_SEND);
+}
+
+long long Receive(Fd fd, uint8_t *buf, size_t n) {
+    return ::recv(S(fd), reinterpret_cast<char *>(buf), int(n), 0);
+}
+
+long long Send(Fd fd, const uint8_t *buf, size_t n) {
+    return ::send(S(fd), reinterpret_cast<const char *>(buf), int(n), 0);
+}
+
+bool Retry() {
+    const int e = WSAGetLastError();
+    return e == WSAEWOULDBLOCK || e == WSAEINTR;
+}
+
+std::string LastError() {
+    const int e = WSAGetLastError();
+    char *text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, DWORD(e), 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    std::string out = text ? text : "error " + std::to_string(e);
+    if (text)
+        LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+int Wait(Fd fd, short events, int ms, short &revents) {
+    WSAPOLLFD p{};
+    p.fd = S(fd);
+    p.events = events;
+    const int rc = ::WSAPoll(&p, 1, ms);
+    revents = p.revents;
+    return rc;
+}
+
+void OnStop(volatile std::sig_atomic_t *flag) {
+    g_stopFlag = flag;
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+#else
+
+namespace {
+using Len = socklen_t;
+Fd OpenSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+void OnSignal(int) {
+    if (g_stopFlag)
+        *g_stopFlag = 1;
+}
+} // namespace
+
+bool Start(std::string &) {
+    return true;
+}
+
+void Close(Fd fd) {
+    ::close(fd);
+}
+
+void ShutdownSend(Fd fd) {
+    ::shutdown(fd, SHUT_WR);
+}
+
+long long Receive(Fd fd, uint8_t *buf, size_t n) {
+    return ::recv(fd, buf, n, MSG_DONTWAIT);
+}
+
+long long Send(Fd fd, const uint8_t *buf, size_t n) {
+    return ::send(fd, buf, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+bool Retry() {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+std::string LastError() {
+    return std::strerror(errno);
+}
+
+int Wait(Fd fd, short events, int ms, short &revents) {
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, ms);
+    revents = p.revents;
+    return rc;
+}
+
+void OnStop(volatile std::sig_atomic_t *flag) {
+    g_stopFlag = flag;
+    struct sigaction sa {};
+    sa.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &sa, nullptr);
+    sa.sa_handler = OnSignal; // no SA_RESTART: the wait returns and the loop ends
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+#endif
+
+Fd Listen(uint16_t port, uint16_t &bound, std::string &error) {
+    const Fd fd = OpenSocket();
+    if (fd == NoFd) {
+        error = "socket: " + LastError();
+        return NoFd;
+    }
+#ifndef _WIN32
+    // Windows' SO_REUSEADDR would let another listener take the port too.
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
+    sockaddr_in a = Loopback(port);
+    Len len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + LastError();
+        Close(fd);
+        return NoFd;
+    }
+    bound = ntohs(a.sin_port);
+    return fd;
+}
+
+Fd Accept(Fd listener, std::string &peer) {
+    sockaddr_in from{};
+    Len len = sizeof from;
+#ifdef _WIN32
+    const Fd fd = F(::accept(S(listener), reinterpret_cast<sockaddr *>(&from), &len));
+    if (fd == NoFd)
+        return NoFd;
+    u_long on = 1;
+    ::ioctlsocket(S(fd), FIONBIO, &on);
+    const BOOL one = TRUE;
+    ::setsockopt(S(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
+#else
+    const Fd fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&from), &len,
+                            SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0)
+        return NoFd; // EAGAIN, ECONNABORTED, EINTR: nothing to serve
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+#endif
+    char addr[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
+    peer = std::string(addr) + ":" + std::to_string(ntohs(from.sin_port));
+    return fd;
+}
+
+} // namespace net
