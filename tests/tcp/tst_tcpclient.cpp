@@ -90,7 +90,11 @@ bool LocalOnlyResolver(const std::string &host, uint32_t &address, int &err, std
     if (host == "localhost")
         return g_systemResolver(host, address, err, text);
     err = EAI_NONAME;
+#ifdef _WIN32
+    text = gai_strerrorA(EAI_NONAME); // the 8-bit one: Qt builds with UNICODE
+#else
     text = gai_strerror(EAI_NONAME);
+#endif
     return false;
 }
 
