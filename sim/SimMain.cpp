@@ -388,8 +388,8 @@ void Server::Handle(const Bytes &frame) {
         return;
     case Mode::Split: {
         const size_t first = std::max<size_t>(1, answer.size() / 2);
-        Queue(now, Bytes(answer.begin(), answer.begin() + first));
-        Queue(now + SplitDelay, Bytes(answer.begin() + first, answer.end()));
+        Queue(now, Bytes(answer.begin(), answer.begin() + std::ptrdiff_t(first)));
+        Queue(now + SplitDelay, Bytes(answer.begin() + std::ptrdiff_t(first), answer.end()));
         return;
     }
     case Mode::Flood:
@@ -420,8 +420,9 @@ bool Server::HandleTimingFault(Clock::time_point now, Bytes &answer) {
     switch (m_opt.mode) {
     case Mode::SplitAt: {
         const size_t first = std::min(answer.size(), size_t(m_opt.modeArg));
-        Queue(now, Bytes(answer.begin(), answer.begin() + first));
-        Queue(now + Ms(m_opt.splitDelayMs), Bytes(answer.begin() + first, answer.end()));
+        Queue(now, Bytes(answer.begin(), answer.begin() + std::ptrdiff_t(first)));
+        Queue(now + Ms(m_opt.splitDelayMs),
+              Bytes(answer.begin() + std::ptrdiff_t(first), answer.end()));
         return true;
     }
     case Mode::Late:
@@ -556,7 +557,7 @@ int main(int argc, char **argv) {
 
     FILE *log = nullptr;
     if (!opt.logFile.empty()) {
-        log = std::fopen(opt.logFile.c_str(), "a");
+        log = std::fopen(opt.logFile.c_str(), "ab"); // LF line ends everywhere
         if (!log) {
             Note("cannot open " + opt.logFile + ": " + std::strerror(errno));
             return 1;
@@ -564,7 +565,7 @@ int main(int argc, char **argv) {
     }
     FILE *answerLog = nullptr;
     if (!opt.answerLogFile.empty()) {
-        answerLog = std::fopen(opt.answerLogFile.c_str(), "a");
+        answerLog = std::fopen(opt.answerLogFile.c_str(), "ab");
         if (!answerLog) {
             Note("cannot open " + opt.answerLogFile + ": " + std::strerror(errno));
             return 1;

@@ -23,18 +23,19 @@ QString Number(int index) {
 void MarkRead(States states, ConstImage before, int first, std::span<const uint16_t> device) {
     for (size_t k = 0; k < device.size() && first + int(k) < ImageSize; ++k) {
         const int i = first + int(k);
-        states[i] = device[k] != before[i] ? ValueState::Changed : ValueState::Plain;
+        states[size_t(i)] =
+            device[k] != before[size_t(i)] ? ValueState::Changed : ValueState::Plain;
     }
 }
 
 void MarkEdited(States states, int index, uint16_t before, uint16_t now) {
     if (index >= 0 && index < ImageSize && before != now)
-        states[index] = ValueState::Pending;
+        states[size_t(index)] = ValueState::Pending;
 }
 
 void MarkWritten(States states, int first, int count) {
     for (int i = std::max(first, 0); i < first + count && i < ImageSize; ++i)
-        states[i] = ValueState::Plain;
+        states[size_t(i)] = ValueState::Plain;
 }
 
 QList<int> MarkCompared(States states, ConstImage image, int first,
@@ -42,11 +43,11 @@ QList<int> MarkCompared(States states, ConstImage image, int first,
     QList<int> differing;
     for (size_t k = 0; k < device.size() && first + int(k) < ImageSize; ++k) {
         const int i = first + int(k);
-        if (device[k] != image[i]) {
-            states[i] = ValueState::Differs;
+        if (device[k] != image[size_t(i)]) {
+            states[size_t(i)] = ValueState::Differs;
             differing << i;
-        } else if (states[i] != ValueState::Changed) {
-            states[i] = ValueState::Plain;
+        } else if (states[size_t(i)] != ValueState::Changed) {
+            states[size_t(i)] = ValueState::Plain;
         }
     }
     return differing;
@@ -221,8 +222,8 @@ QString DecodeText(const QByteArray &data) {
 QByteArray RegistersCsv(ConstImage regs) {
     QString out = QStringLiteral("Register,Name,Value\r\n");
     for (int i = 0; i < DeviceRegs; ++i)
-        out += Number(i) + u',' + CsvField(RegisterName(i + 1)) + u',' + QString::number(regs[i]) +
-               QStringLiteral("\r\n");
+        out += Number(i) + u',' + CsvField(RegisterName(i + 1)) + u',' +
+               QString::number(regs[size_t(i)]) + QStringLiteral("\r\n");
     return out.toUtf8();
 }
 

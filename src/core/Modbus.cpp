@@ -68,7 +68,7 @@ int TextFrame(std::span<uint8_t> frame, const Mbap &header, ConstImage regs) {
     const int registers = regs[TextLength] + 1; // the characters and the ending zero
     if (registers > ImageSize - TextStart)
         return 0;
-    return WriteMultipleFrame(frame, header, TextStart, regs.subspan(TextStart, registers));
+    return WriteMultipleFrame(frame, header, TextStart, regs.subspan(TextStart, size_t(registers)));
 }
 
 int DecodeReadAnswer(std::span<const uint8_t> answer, int32_t first, int32_t quantity,

@@ -85,7 +85,7 @@ QString TextFromRegs(ConstImage regs) {
     QString s;
     const int count = regs[TextLength] + 1;
     for (int i = 0; i < count && TextStart + i < ImageSize; ++i) {
-        const uint16_t unit = regs[TextStart + i];
+        const uint16_t unit = regs[size_t(TextStart + i)];
         if (unit == 0)
             break;
         s.append(QChar(char16_t(unit)));
@@ -102,9 +102,9 @@ int TextToRegs(QStringView text, Image regs) {
     }
     const int L = int(length);
     for (int i = 0; i < L; ++i)
-        regs[TextStart + i] = text.at(i).unicode();
+        regs[size_t(TextStart + i)] = text.at(i).unicode();
     for (int i = TextStart + L; i <= TextClearEnd; ++i)
-        regs[i] = 0;
+        regs[size_t(i)] = 0;
     regs[TextLength] = uint16_t(L);
     return L;
 }

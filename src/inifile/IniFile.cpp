@@ -185,7 +185,7 @@ QByteArray TIniFile::EncodeWindows1250(const QString &text) {
         }
         char b = '?';
         for (int k = 0; k < 128; ++k) {
-            if (Cp1250High[k] == c) {
+            if (Cp1250High[size_t(k)] == c) {
                 b = char(0x80 + k);
                 break;
             }

@@ -89,7 +89,7 @@ void TMemo::setPlainText(const QString &text) {
 void TMemo::UpdateMetrics() {
     const QFontMetricsF fm(font());
     const QString sample(64, u'0');
-    m_charWidth = std::max<qreal>(fm.horizontalAdvance(sample) / sample.size(), 1);
+    m_charWidth = std::max<qreal>(qreal(fm.horizontalAdvance(sample) / int(sample.size())), 1);
     const QFontMetrics fi(font());
     m_lineHeight = std::max(fi.lineSpacing(), 1);
     m_ascent = fi.ascent();

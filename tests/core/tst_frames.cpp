@@ -158,9 +158,9 @@ private slots:
         QCOMPARE(Bytes(buf).left(count), frame);
         QCOMPARE(regs[core::TextLength], uint16_t(length));
         for (int i = 0; i < length; ++i)
-            QCOMPARE(regs[core::TextStart + i], text.at(i).unicode());
+            QCOMPARE(regs[size_t(core::TextStart + i)], text.at(i).unicode());
         for (int i = core::TextStart + length; i <= core::TextClearEnd; ++i)
-            QCOMPARE(regs[i], uint16_t(0));
+            QCOMPARE(regs[size_t(i)], uint16_t(0));
         QCOMPARE(regs[core::TextClearEnd + 1], uint16_t(7));
         QCOMPARE(regs[core::TextLength - 1], uint16_t(7));
         QCOMPARE(core::TextFromRegs(regs), text.left(length));

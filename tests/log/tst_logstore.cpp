@@ -77,7 +77,7 @@ private slots:
     void editsMatchAList() {
         QFETCH(int, seed);
         QFETCH(int, columns);
-        QRandomGenerator rng(seed);
+        QRandomGenerator rng{quint32(seed)};
         LogStore s;
         s.SetColumns(columns);
         Model m;
