@@ -24,6 +24,9 @@ get_filename_component(_gcc_dir "${_libgcc}" DIRECTORY)
 find_program(TAVRIN_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
 list(GET CMAKE_FIND_ROOT_PATH 0 _mingw_root)
 set(TAVRIN_DLL_DIRS "\"${TAVRIN_QT_BIN}\" \"${_gcc_dir}\" \"${_mingw_root}/lib\"")
+# The same folders for programs run from the build folder under wine (the
+# test suites): wine maps the root of this file system to drive Z:.
+set(TAVRIN_WINEPATH "Z:${TAVRIN_QT_BIN};Z:${_gcc_dir};Z:${_mingw_root}/lib")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/WinRuntime.cmake.in
   ${CMAKE_BINARY_DIR}/WinRuntime.cmake @ONLY)

@@ -53,7 +53,8 @@ inline QStringList Entries(const QString &dir) {
 inline bool SetImmutable(const QString &path, bool on) {
     const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
     const DWORD attributes = GetFileAttributesW(native.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    // A folder's read-only attribute does not keep files in it from change.
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     const DWORD wanted = on ? (attributes | FILE_ATTRIBUTE_READONLY)
                             : (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));

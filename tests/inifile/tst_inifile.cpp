@@ -554,7 +554,13 @@ private slots:
         ini.WriteString(QStringLiteral("A"), QStringLiteral("c"),
                         QStringLiteral("\u00F1\u65E5\U0001F600\u20AC\u0081!"));
         ini.UpdateFile();
+#ifdef Q_OS_WIN
+        // The system's conversion, as its profile services write: the nearest
+        // letter where there is one, "?" for each other UTF-16 unit.
+        QCOMPARE(ReadBytes(m_path), QByteArray("[A]\r\nb=\xB9\r\nc=n???\x80\x81!\r\n"));
+#else
         QCOMPARE(ReadBytes(m_path), QByteArray("[A]\r\nb=\xB9\r\nc=???\x80\x81!\r\n"));
+#endif
     }
 
     void windows1250Table() {
@@ -595,6 +601,9 @@ private slots:
     }
 
     void failureMidSave() {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no per-process file size limit to fill the disk with");
+#endif
         QFETCH(int, limit);
         const QByteArray original = CrLf({"[Main]", "left=5", "[Other]", "keep=me"});
         WriteBytes(m_path, original);
@@ -702,6 +711,9 @@ private slots:
     }
 
     void permissionsKept() {
+#ifdef Q_OS_WIN
+        QSKIP("file modes are a POSIX notion");
+#endif
         WriteBytes(m_path, CrLf({"[Main]"}));
         QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), 0640), 0);
         TIniFile ini(m_path);
@@ -713,6 +725,9 @@ private slots:
     }
 
     void linkIsFollowed() {
+#ifdef Q_OS_WIN
+        QSKIP("symbolic links need a privilege on Windows");
+#endif
         const QString real = m_dir + "/real.ini";
         WriteBytes(real, CrLf({"[Main]", "left=5"}));
         QVERIFY(QFile::link(real, m_path));

@@ -55,8 +55,9 @@ inline const bool Started = [] {
     WSADATA data{};
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }();
-// The system's code for a refused connection.
+// The system's codes for a refused connection and a connect that timed out.
 constexpr int RefusedCode = WSAECONNREFUSED;
+constexpr int TimedOutCode = WSAETIMEDOUT;
 inline Fd Open(bool nonBlocking = false) {
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                   0x80 /* WSA_FLAG_NO_HANDLE_INHERIT */);
@@ -110,6 +111,7 @@ inline bool FinAcked(Fd) {
 using Fd = int;
 using Len = socklen_t;
 constexpr int RefusedCode = ECONNREFUSED;
+constexpr int TimedOutCode = ETIMEDOUT;
 inline Fd Open(bool nonBlocking = false) {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
 }
