@@ -37,15 +37,15 @@ using Len = int;
 SOCKET S(Fd fd) {
     return static_cast<SOCKET>(fd);
 }
+SOCKET Native(Fd fd) {
+    return S(fd);
+}
 Fd F(SOCKET s) {
     return s == INVALID_SOCKET ? NoFd : static_cast<Fd>(s);
 }
 Fd OpenSocket() {
     return F(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                           0x80 /* WSA_FLAG_NO_HANDLE_INHERIT */));
-}
-int ErrorCode() {
-    return WSAGetLastError();
 }
 BOOL WINAPI OnConsoleEvent(DWORD) {
     if (g_stopFlag)
@@ -115,6 +115,9 @@ void OnStop(volatile std::sig_atomic_t *flag) {
 
 namespace {
 using Len = socklen_t;
+int Native(Fd fd) {
+    return fd;
+}
 Fd OpenSocket() {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }
@@ -185,8 +188,9 @@ Fd Listen(uint16_t port, uint16_t &bound, std::string &error) {
 #endif
     sockaddr_in a = Loopback(port);
     Len len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+    if (::bind(Native(fd), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        ::listen(Native(fd), 4) != 0 ||
+        ::getsockname(Native(fd), reinterpret_cast<sockaddr *>(&a), &len) != 0) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + LastError();
         Close(fd);
         return NoFd;
@@ -203,7 +207,7 @@ Fd Accept(Fd listener, std::string &peer) {
     if (fd == NoFd)
         return NoFd;
     u_long on = 1;
-    ::ioctlsocket(S(fd), FIONBIO, &on);
+    ::ioctlsocket(S(fd), static_cast<long>(FIONBIO), &on);
     const BOOL one = TRUE;
     ::setsockopt(S(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
 #else

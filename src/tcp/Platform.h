@@ -45,6 +45,8 @@ bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::stri
 using Resolver = bool (*)(const std::string &host, uint32_t &address, int &err, std::string &text);
 // Installs `resolver` (nullptr: the system's) and returns the previous one.
 Resolver SetResolver(Resolver resolver);
+// The system's own look-up, with the contract of ResolveIPv4.
+bool SystemResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text);
 
 // A TCP stream socket, bound to any local address and an ephemeral port.
 Socket OpenStream(int &err);

@@ -64,8 +64,6 @@ bool ParseDottedIPv4(const std::string &text, uint32_t &address) {
     return true;
 }
 
-namespace {
-
 bool SystemResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -100,20 +98,6 @@ bool SystemResolveIPv4(const std::string &host, uint32_t &address, int &err, std
         text = gai_strerror(EAI_NONAME);
     }
     return found;
-}
-
-Resolver g_resolver = SystemResolveIPv4;
-
-} // namespace
-
-Resolver SetResolver(Resolver resolver) {
-    const Resolver previous = g_resolver;
-    g_resolver = resolver ? resolver : SystemResolveIPv4;
-    return previous;
-}
-
-bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
-    return g_resolver(host, address, err, text);
 }
 
 Socket OpenStream(int &err) {

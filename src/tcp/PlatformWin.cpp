@@ -13,7 +13,6 @@
 
 #include <windows.h>
 
-
 #ifndef WSA_FLAG_NO_HANDLE_INHERIT
 #define WSA_FLAG_NO_HANDLE_INHERIT 0x80
 #endif
@@ -68,12 +67,64 @@ int SelectFor(SOCKET s, bool write, int timeoutMs, int &err) {
         tv.tv_usec = (timeoutMs % 1000) * 1000;
         limit = &tv;
     }
-    const int rc = ::select(0, write ? nullptr : &primary, write ? &primary : nullptr, &failed, limit);
+    const int rc =
+        ::select(0, write ? nullptr : &primary, write ? &primary : nullptr, &failed, limit);
     if (rc == SOCKET_ERROR) {
         err = WSAGetLastError();
         return -1;
     }
     return rc > 0 ? 1 : 0;
+}
+
+} // namespace
+
+Failure Classify(int err) {
+    switch (err) {
+    case WSAEWOULDBLOCK:
+        return Failure::TimedOut;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENOTCONN:
+    case WSAESHUTDOWN:
+    case WSAENETRESET:
+    // As on POSIX: the stack gave the connection up.
+    case WSAETIMEDOUT:
+        return Failure::ConnectionLost;
+    default:
+        return Failure::Other;
+    }
+}
+
+std::string ErrorText(int err) {
+    wchar_t *buffer = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(err), 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    std::string text;
+    if (n > 0 && buffer) {
+        DWORD length = n;
+        // The message table ends its texts in CR LF.
+        while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
+                              buffer[length - 1] == L' '))
+            --length;
+        text = Utf8(buffer, static_cast<int>(length));
+    }
+    if (buffer)
+        LocalFree(buffer);
+    if (text.empty())
+        text = "Unknown error " + std::to_string(err);
+    return text;
+}
+
+bool ParseDottedIPv4(const std::string &text, uint32_t &address) {
+    int err = 0;
+    if (!Started(err))
+        return false;
+    in_addr a{};
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1)
+        return false;
+    address = ntohl(a.s_addr);
+    return true;
 }
 
 bool SystemResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
@@ -106,70 +157,6 @@ bool SystemResolveIPv4(const std::string &host, uint32_t &address, int &err, std
         text = ErrorText(err);
     }
     return found;
-}
-
-Resolver g_resolver = SystemResolveIPv4;
-
-} // namespace
-
-Failure Classify(int err) {
-    switch (err) {
-    case WSAEWOULDBLOCK:
-        return Failure::TimedOut;
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-    case WSAENOTCONN:
-    case WSAESHUTDOWN:
-    case WSAENETRESET:
-    // As on POSIX: the stack gave the connection up.
-    case WSAETIMEDOUT:
-        return Failure::ConnectionLost;
-    default:
-        return Failure::Other;
-    }
-}
-
-std::string ErrorText(int err) {
-    wchar_t *buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(err), 0,
-                                   reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
-    std::string text;
-    if (n > 0 && buffer) {
-        DWORD length = n;
-        // The message table ends its texts in CR LF.
-        while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
-                              buffer[length - 1] == L' '))
-            --length;
-        text = Utf8(buffer, static_cast<int>(length));
-    }
-    if (buffer)
-        LocalFree(buffer);
-    if (text.empty())
-        text = "Unknown error " + std::to_string(err);
-    return text;
-}
-
-bool ParseDottedIPv4(const std::string &text, uint32_t &address) {
-    int err = 0;
-    if (!Started(err))
-        return false;
-    in_addr a{};
-    if (::inet_pton(AF_INET, text.c_str(), &a) != 1)
-        return false;
-    address = ntohl(a.s_addr);
-    return true;
-}
-
-Resolver SetResolver(Resolver resolver) {
-    const Resolver previous = g_resolver;
-    g_resolver = resolver ? resolver : SystemResolveIPv4;
-    return previous;
-}
-
-bool ResolveIPv4(const std::string &host, uint32_t &address, int &err, std::string &text) {
-    return g_resolver(host, address, err, text);
 }
 
 Socket OpenStream(int &err) {
@@ -222,7 +209,7 @@ bool Connect(Socket s, const Endpoint &to, int timeoutMs, int &err) {
     // Non-blocking for the attempt, so that it ends at its limit; blocking
     // again afterwards.
     u_long on = 1;
-    if (::ioctlsocket(sock, FIONBIO, &on) == SOCKET_ERROR) {
+    if (::ioctlsocket(sock, static_cast<long>(FIONBIO), &on) == SOCKET_ERROR) {
         err = WSAGetLastError();
         return false;
     }
@@ -250,7 +237,7 @@ bool Connect(Socket s, const Endpoint &to, int timeoutMs, int &err) {
         }
     }
     u_long off = 0;
-    if (::ioctlsocket(sock, FIONBIO, &off) == SOCKET_ERROR && ok) {
+    if (::ioctlsocket(sock, static_cast<long>(FIONBIO), &off) == SOCKET_ERROR && ok) {
         err = WSAGetLastError();
         ok = false;
     }

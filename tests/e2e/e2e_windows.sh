@@ -50,11 +50,10 @@ ini="$app/Tavrin.ini"
 ini_complete "$ini"
 grep -q $'^ip=127.0.0.1\r$' "$ini" || fail "ip changed"
 grep -q $'^seTransactionID=2\r$' "$ini" || fail "transaction ID not saved as 2"
-# Every register the simulator holds at start must have come back.
-for r in $(seq 0 154); do
-  grep -q "^R$r=" "$ini" || fail "R$r missing"
+# The words read from the simulator's start image: the version 104, the IP
+# 192.168.10.50, port 502 and brightness 80 (R23, R24..R27, R36, R37).
+for kv in 23=104 24=192 25=168 26=10 27=50 36=502 37=80; do
+  grep -q "^R${kv}"$'\r$' "$ini" || fail "R${kv%%=*} does not hold the word read (${kv#*=})"
 done
-read_value() { sed -n "s/^R$1=\([0-9]*\)\r\$/\1/p" "$ini"; }
-[ -n "$(read_value 23)" ] && [ "$(read_value 23)" != 0 ] || fail "the version read from the device not saved"
 wineserver -k 2>/dev/null || true
 echo "e2e windows: 1 passed, 0 failed"

@@ -442,9 +442,9 @@ private slots:
         // ć, ę, ó and ń are UTF-8 lead bytes in Windows-1250.
         const std::pair<const char *, char16_t> letters[] = {
             {"\xE6", u'\u0107'}, {"\xEA", u'\u0119'}, {"\xF3", u'\u00F3'}, {"\xF1", u'\u0144'}};
-        for (const auto &[byte, letter] : letters)
+        for (const auto &[last, letter] : letters)
             QTest::addRow("Windows-1250 ending in %s", QString(QChar(letter)).toUtf8().constData())
-                << head.toLatin1() << note.toLatin1() + byte << int(Encoding::EightBit)
+                << head.toLatin1() << note.toLatin1() + last << int(Encoding::EightBit)
                 << note.mid(6) + QChar(letter) << saved.toLatin1();
         QTest::newRow("UTF-8 cut inside a character")
             << head.toLatin1() << note.toLatin1() + "\xC4" << int(Encoding::EightBit)

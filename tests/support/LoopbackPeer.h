@@ -63,9 +63,12 @@ inline Fd Open(bool nonBlocking = false) {
                                   0x80 /* WSA_FLAG_NO_HANDLE_INHERIT */);
     if (s != INVALID_SOCKET && nonBlocking) {
         u_long on = 1;
-        ::ioctlsocket(s, FIONBIO, &on);
+        ::ioctlsocket(s, static_cast<long>(FIONBIO), &on);
     }
     return s == INVALID_SOCKET ? -1 : Fd(s);
+}
+inline SOCKET Native(Fd fd) {
+    return SOCKET(fd);
 }
 inline void Close(Fd fd) {
     ::closesocket(SOCKET(fd));
@@ -114,6 +117,9 @@ constexpr int RefusedCode = ECONNREFUSED;
 constexpr int TimedOutCode = ETIMEDOUT;
 inline Fd Open(bool nonBlocking = false) {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+}
+inline int Native(Fd fd) {
+    return fd;
 }
 inline void Close(Fd fd) {
     ::close(fd);
@@ -173,8 +179,9 @@ inline Fd Listen(int backlog, quint16 &port) {
         return -1;
     sockaddr_in a = Loopback();
     Len len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+    if (::bind(sock::Native(fd), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        ::listen(sock::Native(fd), backlog) != 0 ||
+        ::getsockname(sock::Native(fd), reinterpret_cast<sockaddr *>(&a), &len) != 0) {
         Close(fd);
         return -1;
     }
@@ -367,7 +374,8 @@ public:
             const sock::Fd fd = sock::Open(true);
             if (fd < 0)
                 return;
-            const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a);
+            const int rc =
+                ::connect(sock::Native(fd), reinterpret_cast<const sockaddr *>(&a), sizeof a);
             if (rc != 0 && !sock::InProgress()) {
                 sock::Close(fd);
                 return;
@@ -409,7 +417,7 @@ inline Peer ConnectTo(quint16 port) {
     const sockaddr_in a = sock::Loopback(port);
     int rc;
     do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a);
+        rc = ::connect(sock::Native(fd), reinterpret_cast<const sockaddr *>(&a), sizeof a);
     } while (rc != 0 && sock::Interrupted());
     if (rc != 0) {
         sock::Close(fd);
@@ -426,8 +434,8 @@ inline quint16 RefusedPort() {
     sockaddr_in a = sock::Loopback();
     sock::Len len = sizeof a;
     quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+    if (::bind(sock::Native(fd), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        ::getsockname(sock::Native(fd), reinterpret_cast<sockaddr *>(&a), &len) == 0)
         port = ntohs(a.sin_port);
     sock::Close(fd);
     return port;
