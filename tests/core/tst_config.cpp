@@ -59,14 +59,15 @@ private slots:
         states[5] = before;
         image[5] = 7;
         const QStringList e = event.split(u' ');
-        const uint16_t word = e[1] == u"other" ? 0 : uint16_t(e[1].toUInt());
+        const QString arg = e.value(1); // "write" has none
+        const uint16_t word = arg == u"other" ? 0 : uint16_t(arg.toUInt());
         const uint16_t device[] = {word};
         if (e[0] == u"read")
-            core::MarkRead(states, image, e[1] == u"other" ? 6 : 5, device);
+            core::MarkRead(states, image, arg == u"other" ? 6 : 5, device);
         else if (e[0] == u"edit")
             core::MarkEdited(states, 5, image[5], word);
         else if (e[0] == u"write")
-            core::MarkWritten(states, e[1] == u"other" ? 6 : 5, 1);
+            core::MarkWritten(states, arg == u"other" ? 6 : 5, 1);
         else
             core::MarkCompared(states, image, 5, device);
         QCOMPARE(states[5], after);
