@@ -94,7 +94,7 @@ Run Soak(const QString &name, int ticks, int clearEvery) {
         if (k == middle)
             run.at[1] = Take();
     }
-    run.seconds = clock.elapsed() / 1000.0;
+    run.seconds = double(clock.elapsed()) / 1000.0;
     run.at[2] = Take();
     f->cbRepeatJob->setChecked(false);
     fx.Close();
