@@ -1,4 +1,5 @@
 #include "Config.h"
+#include "Answer.h"
 #include "Modbus.h"
 
 #include <QList>
@@ -91,12 +92,16 @@ ReadBack ReadAnswerWords(std::span<const uint8_t> answer, int quantity) {
     ReadBack r;
     if (answer.empty()) {
         r.failure = QStringLiteral("no answer from the device");
-    } else if (answer.size() > size_t(FunctionAt + 1) && (answer[FunctionAt] & ExceptionBit)) {
+        return r;
+    }
+    // The exchange has matched the transaction already; the rest is the one
+    // check every read answer gets.
+    const AnswerCheck check =
+        CheckAnswer(answer, TransactionOf(answer), FnReadHolding, quantity, answer.size());
+    if (check.fault == AnswerFault::Exception) {
         r.failure = QStringLiteral("the device answered with exception %1")
-                        .arg(answer[FunctionAt + 1], 2, 10, QLatin1Char('0'));
-    } else if (answer.size() < size_t(AnswerDataAt) + 2 * size_t(quantity) ||
-               answer[FunctionAt] != FnReadHolding ||
-               answer[AnswerDataAt - 1] != uint8_t(2 * quantity)) {
+                        .arg(check.found, 2, 10, QLatin1Char('0'));
+    } else if (check.fault != AnswerFault::None || check.registers < quantity) {
         r.failure = QStringLiteral("the answer does not hold the %1 read").arg(Registers(quantity));
     } else {
         for (int k = 0; k < quantity; ++k)
