@@ -1,6 +1,7 @@
 // Safe configuration: the value states in the grid, verified writes,
 // "Compare with device" and registers saved to and loaded from files. The
 // rules are core::Config's; here they meet the image, the log and the grid.
+#include "Answer.h"
 #include "Config.h"
 #include "Dispatch.h"
 #include "MainUnit.h"
@@ -143,9 +144,14 @@ void TMainForm::ConfigBeforeRead() {
 void TMainForm::ConfigAfterRead(int32_t first, int32_t count) {
     if (RecCount <= 0 || first < 0 || first >= RegsSize)
         return;
-    uint16_t device[RegsSize] = {};
-    const int n = core::DecodeReadAnswer(Answer(), first, count, device);
-    core::MarkRead(RegStates, BeforeRead, first, {device + first, size_t(n)});
+    // Only what the read took into the image: a refused or incomplete answer
+    // changes no mark (a pending word stays pending).
+    const core::AnswerCheck check = core::CheckAnswer(Answer(), core::TransactionOf(Request()),
+                                                      core::FnReadHolding, count, BufSize);
+    if (check.fault != core::AnswerFault::None)
+        return;
+    const int taken = std::min(check.registers, RegsSize - first);
+    core::MarkRead(RegStates, BeforeRead, first, {Regs + first, size_t(taken)});
     PaintValueStates();
 }
 

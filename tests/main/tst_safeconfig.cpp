@@ -97,6 +97,21 @@ private slots:
     }
 
     // Edit: pending; acknowledged write: plain; exception: still pending.
+    // An answer cut short by the wait's end is not taken, so it changes no mark.
+    void incompleteReadKeepsMarks() {
+        sim.Stop();
+        QVERIFY2(sim.Start({"--stall-after", "0", "--mode", "split-at", "20/4000"}),
+                 qPrintable(sim.Diagnostics()));
+        f.Open();
+        QVERIFY(f.Connect(sim.Port()));
+        Type(1, QStringLiteral("7"));
+        QCOMPARE(RegStates[0], ValueState::Pending);
+        f.form->btnSendRRClick(nullptr); // 40001, 6 registers: 20 of 21 bytes in time
+        QVERIFY(f.LastLine().startsWith(QStringLiteral("Answer incomplete")));
+        QCOMPARE(Regs[0], uint16_t(7));
+        QCOMPARE(RegStates[0], ValueState::Pending);
+    }
+
     void writesClearOnlyWhenAcknowledged() {
         OpenRead();
         Type(38, QStringLiteral("90"));
