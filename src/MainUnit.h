@@ -8,7 +8,9 @@
 // (sgSetEditText), the repeat job watches Regs[1], the settings file saves
 // and restores Regs[0..155]. SendByTCP is the one exchange: SBuf out behind a
 // 4-byte count, then into RBuf the answer its header frames and its
-// transaction ID matches, within ~3 s; other bytes are logged and dropped.
+// transaction ID matches, within 3 s; other bytes are logged and dropped. The
+// exchange and the commands' rules live in the engine (src/engine), which
+// works on these buffers; the methods here show its results.
 //
 // Frames, answers, the register map and the text rules are plain functions
 // of the core library (src/core); the methods here glue them to the controls
@@ -19,10 +21,12 @@
 // ui::Dispatch, so an exception ends the handler and shows in the caption.
 #include "Config.h"
 #include "RegisterMap.h"
+#include "Session.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 class QCheckBox;
 class QGroupBox;
@@ -189,7 +193,7 @@ public:
     void ConfigAfterRead(int32_t first, int32_t count);
     // After a write's exchange; verify: read the written registers back
     // when "Verify writes" is on.
-    void ConfigAfterWrite(bool verify);
+    void ConfigAfterWrite(const engine::Reply &reply, bool verify);
     void PaintValueStates();
     void pmCompareClick(QObject *Sender);
     void pmSaveRegsClick(QObject *Sender);
@@ -210,17 +214,14 @@ private:
     bool ClientConnected();
     // The header fields of the next frame.
     core::Mbap FrameHeader() const;
-    // The commands' shared tails, once SBuf and SendCount hold the frame:
-    // RecCount -1, SendByTCP, and after an answer the line "Receive: " + hex
-    // + CR LF, then the register copy of start and count (reads; the caller
-    // passes the request's own) or the answer's check (writes), and the redraw.
-    void ReadExchange(int32_t start, int32_t count);
-    void WriteExchange();
-    // A read whose answer goes beside the image (compare, verify): logged and
-    // redrawn like any other, copied nowhere; the caller reads RBuf.
-    void ReadAsideExchange();
-    bool LoggedExchange();
+    // The exchange engine over the module state (SBuf, RBuf, idTCPClient),
+    // with the header fields of the next frame.
+    engine::Session &Engine();
+    // A write command's tail once its reply is in: redraw, marks, read-back.
+    void WriteTail(const engine::Reply &reply, bool verify);
 
+    std::unique_ptr<engine::Session> m_session;
+    engine::Reply m_lastRead; // the last read command's reply: its marks follow it
     QString m_programPathOverride;
     bool m_closeSaveFailed = false; // the next close tries once more, then closes
 };

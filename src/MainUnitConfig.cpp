@@ -30,9 +30,6 @@ uint16_t BeforeRead[RegsSize]; // the image as a read found it
 std::span<const uint8_t> Request() {
     return {SBuf, size_t(std::clamp(SendCount, 0, BufSize))};
 }
-std::span<const uint8_t> Answer() {
-    return {RBuf, size_t(std::clamp(RecCount, 0, BufSize))};
-}
 
 // Okabe-Ito hues, told apart by dichromats, and each look's three fills far
 // apart in lightness as well, so that they differ even without colour.
@@ -141,57 +138,45 @@ void TMainForm::ConfigBeforeRead() {
     std::copy(std::begin(Regs), std::end(Regs), std::begin(BeforeRead));
 }
 
-void TMainForm::ConfigAfterRead(int32_t first, int32_t count) {
+void TMainForm::ConfigAfterRead(int32_t first, int32_t) {
     if (RecCount <= 0 || first < 0 || first >= RegsSize)
         return;
     // Only what the read took into the image: a refused or incomplete answer
     // changes no mark (a pending word stays pending).
-    const core::AnswerCheck check = core::CheckAnswer(Answer(), core::TransactionOf(Request()),
-                                                      core::FnReadHolding, count, BufSize);
-    if (check.fault != core::AnswerFault::None)
+    if (!m_lastRead.Ok())
         return;
-    const int taken = std::min(check.registers, RegsSize - first);
+    const int taken = std::min(m_lastRead.check.registers, RegsSize - first);
     core::MarkRead(RegStates, BeforeRead, first, {Regs + first, size_t(taken)});
     PaintValueStates();
 }
 
-void TMainForm::ConfigAfterWrite(bool verify) {
+void TMainForm::ConfigAfterWrite(const engine::Reply &reply, bool verify) {
     core::Written written;
-    if (RecCount <= 0 || !core::WriteAcknowledged(Request(), Answer()) ||
-        !core::WrittenRegisters(Request(), written))
+    if (!reply.acknowledged || !core::WrittenRegisters(Request(), written))
         return;
     core::MarkWritten(RegStates, written.first, int(written.words.size()));
     PaintValueStates();
     if (!verify || !pmVerifyWrites->isChecked())
         return;
     // One read of the written registers, beside the image.
-    const int quantity = int(written.words.size());
-    SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), written.first, quantity);
-    ReadAsideExchange();
-    if (RecCount < 0)
-        return;
-    const core::ReadBack back = core::ReadAnswerWords(Answer(), quantity);
-    if (!back.words.isEmpty()) {
-        core::MarkCompared(RegStates, Regs, written.first, back.words);
+    const engine::ReadAside back = Engine().Verify(written);
+    if (back.exchange.Answered())
+        RefreshSG();
+    if (!back.words.words.isEmpty()) {
+        core::MarkCompared(RegStates, Regs, written.first, back.words.words);
         PaintValueStates();
     }
-    Memo1->AddLine(core::VerifyText(written, back));
 }
 
 void TMainForm::pmCompareClick(QObject *) {
-    SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), 0, core::MaxQuantity);
-    ReadAsideExchange();
-    if (RecCount < 0)
-        return; // not connected: the exchange has said so
-    core::ReadBack device = core::ReadAnswerWords(Answer(), core::MaxQuantity);
-    if (!device.failure.isEmpty()) {
-        Memo1->AddLine(QStringLiteral("Compare: ") + device.failure + u'.');
-        return;
-    }
-    device.words.resize(DeviceRegs);
-    const QList<int> differing = core::MarkCompared(RegStates, Regs, 0, device.words);
+    QList<int> differing;
+    const engine::ReadAside device = Engine().Compare(Regs, differing);
+    if (device.exchange.Answered())
+        RefreshSG();
+    if (!device.exchange.sent || !device.words.failure.isEmpty())
+        return; // not connected, or the log has said why
+    core::MarkCompared(RegStates, Regs, 0, device.words.words);
     PaintValueStates();
-    Memo1->AddLine(core::CompareText(differing, DeviceRegs));
 }
 
 namespace {

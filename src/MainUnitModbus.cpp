@@ -1,22 +1,17 @@
 // Modbus requests: the exchange, the register commands and the text command.
-#include "Answer.h"
 #include "Edits.h"
 #include "Hex.h"
 #include "MainUnit.h"
 #include "Memo.h"
 #include "MessageBox.h"
 #include "Modbus.h"
-#include "TcpClient.h"
+#include "Session.h"
 
 #include <QLabel>
 #include <algorithm>
 #include <span>
-#include <vector>
 
 namespace {
-constexpr int AnswerWaits = 300; // readiness waits of AnswerWaitMs: about 3 s
-constexpr int AnswerWaitMs = 10;
-
 bool IndexInImage(int32_t index) {
     return index >= 0 && index < RegsSize;
 }
@@ -26,123 +21,37 @@ core::Mbap TMainForm::FrameHeader() const {
     return {seTransactionID->Value(), seProtocolID->Value(), seNodeID->Value()};
 }
 
-// The exchange and the answer line; false when nothing came back. Each tail
-// logs the answer first, so that a line on why it was not taken follows it.
-bool TMainForm::LoggedExchange() {
-    RecCount = -1;
-    if (!SendByTCP())
-        return false;
-    Memo1->AddLine(QStringLiteral("Receive: ") + core::HexRendering({RBuf, size_t(RecCount)}) +
-                   QStringLiteral("\r\n"));
-    return true;
+// The one session over the window's buffers and client; the header comes
+// from the three fields once per command (the operator may have typed into
+// them since), and every raise of the transaction ID shows in its field.
+engine::Session &TMainForm::Engine() {
+    if (!m_session) {
+        m_session =
+            std::make_unique<engine::Session>(engine::Buffers{SBuf, &SendCount, RBuf, &RecCount});
+        m_session->traffic = [this](const QString &line) { Memo1->AddLine(line); };
+        m_session->message = [](const QString &text) { ui::ShowMessage(text); };
+        m_session->transactionRaised = [this](int32_t id) { seTransactionID->SetValue(id); };
+    }
+    m_session->client = idTCPClient;
+    m_session->header = FrameHeader();
+    return *m_session;
 }
 
-void TMainForm::ReadExchange(int32_t start, int32_t count) {
-    if (!LoggedExchange())
-        return;
-    Buf2Regs(start, count);
-    RefreshSG();
-}
-
-void TMainForm::WriteExchange() {
-    if (!LoggedExchange())
-        return;
-    const core::AnswerCheck check =
-        core::CheckAnswer({RBuf, size_t(RecCount)}, core::TransactionOf({SBuf, 2}),
-                          SBuf[core::FunctionAt], 0, BufSize);
-    if (check.fault != core::AnswerFault::None)
-        Memo1->AddLine(core::AnswerFaultText(check) + u'.');
-    RefreshSG();
-}
-
-void TMainForm::ReadAsideExchange() {
-    if (LoggedExchange())
-        RefreshSG();
-}
-
-// The answer is framed by its header and matched by its transaction ID
-// (core::FrameAnswer): bytes buffered before the request, and whole answers to
-// other transactions, are logged and dropped; bytes beyond the answer are
-// dropped at the end. One bound of AnswerWaits readiness waits covers it all.
 bool TMainForm::SendByTCP() {
-    if (!ClientConnected()) {
-        ui::ShowMessage(QStringLiteral("Tavrin nie jest po\u0142\u0105czony (not connected)"));
-        return false;
-    }
-    tcp::TcpClient *client = idTCPClient;
-    // The is-connected test has taken in what arrived since the last exchange:
-    // none of it answers the request about to go out.
-    if (!client->InputBufferEmpty()) {
-        std::vector<uint8_t> stale;
-        stale.reserve(client->InputBufferSize());
-        while (!client->InputBufferEmpty())
-            stale.push_back(client->ReadByte());
-        Memo1->AddLine(QStringLiteral("Stale: ") + core::HexRendering(stale));
-    }
-    // A frame never extends past the send buffer.
-    const int count = std::clamp(SendCount, 0, BufSize);
-    const std::span<const uint8_t> request{SBuf, size_t(count)};
-    Memo1->AddLine(QStringLiteral("Send: ") + core::HexRendering(request));
-    client->WriteCounted(SBuf, size_t(count));
-
-    RecCount = 0;
-    int cnt = AnswerWaits;
-    core::FrameStep step{core::Framing::NeedMore, 0};
-    for (;;) {
-        while (!client->InputBufferEmpty() && RecCount < BufSize)
-            RBuf[RecCount++] = client->ReadByte();
-        // A request of fewer than two bytes has no transaction to answer.
-        step = count >= 2 ? core::FrameAnswer(request, {RBuf, size_t(RecCount)}, BufSize)
-                          : core::FrameStep{core::Framing::NeedMore, 0};
-        if (step.framing == core::Framing::Stale) {
-            Memo1->AddLine(QStringLiteral("Stale: ") + core::HexRendering({RBuf, step.bytes}));
-            std::copy(RBuf + step.bytes, RBuf + RecCount, RBuf);
-            RecCount -= int32_t(step.bytes);
-            continue;
-        }
-        if (step.framing == core::Framing::Complete || cnt <= 0)
-            break;
-        client->WaitReadable(AnswerWaitMs);
-        --cnt;
-    }
-    bool result = false;
-    if (RecCount == 0) {
-        Memo1->AddLine(QStringLiteral("Nic nie odebrano z Tavrin."));
-    } else {
-        if (step.framing == core::Framing::Complete) {
-            // Nothing after a whole answer belongs to a request: a flooding
-            // device must not grow the input buffer without end.
-            size_t beyond = size_t(RecCount) - step.bytes;
-            RecCount = int32_t(step.bytes);
-            for (; !client->InputBufferEmpty(); ++beyond)
-                client->ReadByte();
-            if (beyond > 0)
-                Memo1->AddLine(QStringLiteral("Dropped %1 bytes after the answer.").arg(beyond));
-        }
-        result = true;
-    }
-    // Unsigned step: the field shows 65536 after 65535 and never overflows.
-    seTransactionID->SetValue(int32_t(uint32_t(seTransactionID->Value()) + 1u));
-    return result;
+    return Engine().SendByTCP().Answered();
 }
 
 // Copies only from the whole function-3 answer to this very request; any
 // other answer leaves the image as it is, and the log says why.
 void TMainForm::Buf2Regs(int32_t s, int32_t c) {
-    const std::span<const uint8_t> answer{RBuf, size_t(std::clamp(RecCount, 0, BufSize))};
-    const core::AnswerCheck check =
-        core::CheckAnswer(answer, core::TransactionOf({SBuf, 2}), core::FnReadHolding, c, BufSize);
-    if (check.fault != core::AnswerFault::None) {
-        Memo1->AddLine(core::AnswerFaultText(check) + QStringLiteral(": registers unchanged."));
-        return;
-    }
-    core::DecodeReadAnswer(answer, s, check.registers, Regs);
+    m_lastRead = Engine().TakeReadAnswer(s, c, Regs);
 }
 
 void TMainForm::ReadRangeRegisters(int32_t adr, int32_t count) {
-    SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), adr, count);
     ConfigBeforeRead();
-    ReadExchange(adr, count);
+    m_lastRead = Engine().ReadRange(adr, count, Regs);
+    if (m_lastRead.exchange.Answered())
+        RefreshSG();
     ConfigAfterRead(adr, count);
 }
 
@@ -161,9 +70,15 @@ void TMainForm::WriteRegister(int32_t number, int32_t value) {
         return;
     Regs[number] = uint16_t(value);
     // Only the low byte travels (its callers write values below 256).
-    SendCount = core::WriteSingleFrame(SBuf, FrameHeader(), number, uint8_t(value));
-    WriteExchange();
-    ConfigAfterWrite(false);
+    WriteTail(Engine().WriteSingle(number, uint8_t(value)), false);
+}
+
+// After a write's exchange: the redraw once an answer came, then the marks
+// and the read-back of what it acknowledged.
+void TMainForm::WriteTail(const engine::Reply &reply, bool verify) {
+    if (reply.exchange.Answered())
+        RefreshSG();
+    ConfigAfterWrite(reply, verify);
 }
 
 void TMainForm::btnReadAllRegsClick(QObject *) {
@@ -201,18 +116,14 @@ void TMainForm::btnWriteRangeRegsClick(QObject *) {
     int32_t k = 0, n = 0;
     if (!RangeFromFields(this, k, n))
         return;
-    SendCount = core::WriteMultipleFrame(SBuf, FrameHeader(), k, {Regs + k, size_t(n)});
-    WriteExchange();
-    ConfigAfterWrite(true);
+    WriteTail(Engine().WriteRange(k, {Regs + k, size_t(n)}), true);
 }
 
 void TMainForm::pmSendRegisterClick(QObject *) {
     const int32_t index = SelRow - 1;
     if (!IndexInImage(index))
         return;
-    SendCount = core::WriteSingleFrame(SBuf, FrameHeader(), index, Regs[index]);
-    WriteExchange();
-    ConfigAfterWrite(true);
+    WriteTail(Engine().WriteSingle(index, Regs[index]), true);
 }
 
 void TMainForm::btnRestartSendClick(QObject *) {
@@ -240,8 +151,6 @@ void TMainForm::btnSendClick(QObject *) {
     // redraw) is cut at 99 characters.
     core::TextToRegs(text, Regs);
     edText->setModified(false); // sent: the field follows the registers again
-    SendCount = core::TextFrame(SBuf, FrameHeader(), Regs);
     RefreshSG();
-    WriteExchange();
-    ConfigAfterWrite(true);
+    WriteTail(Engine().SendText(Regs), true);
 }

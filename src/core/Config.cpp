@@ -79,7 +79,11 @@ bool WriteAcknowledged(std::span<const uint8_t> request, std::span<const uint8_t
     const uint8_t function = request[FunctionAt];
     if (function != FnWriteSingle && function != FnWriteMultiple)
         return false;
-    if (answer[0] != request[0] || answer[1] != request[1] || answer[FunctionAt] != function)
+    // Only an answer that every read answer's check would take: a lying
+    // length or a cut echo acknowledges nothing, whatever its first bytes say.
+    const AnswerCheck check =
+        CheckAnswer(answer, TransactionOf(request), function, 0, answer.size());
+    if (check.fault != AnswerFault::None)
         return false;
     // Address and value (6), start and quantity (16): bytes 8 to 11 either way.
     for (int at = 8; at < ShortFrame; ++at)

@@ -49,10 +49,11 @@ struct Written {
 };
 bool WrittenRegisters(std::span<const uint8_t> request, Written &out);
 
-// True when answer acknowledges the write request: the same transaction ID
-// and function, and for function 6 the echo of address and value, for
-// function 16 the echo of start and quantity. An exception answer, a
-// shorter one or any other is not an acknowledgement.
+// True when answer acknowledges the write request: an answer that passes
+// the check every answer gets (CheckAnswer: whole, as long as its header
+// says, the same transaction ID and function), and for function 6 the echo of address and value,
+// for function 16 the echo of start and quantity. An exception answer, a shorter one or any other
+// is not an acknowledgement.
 bool WriteAcknowledged(std::span<const uint8_t> request, std::span<const uint8_t> answer);
 
 // The words of a function-3 answer to the read of quantity registers, or

@@ -73,6 +73,14 @@ std::ptrdiff_t Receive(Socket s, uint8_t *buf, size_t n, int &err);
 // One send of at most n bytes. Returns the bytes taken or -1.
 std::ptrdiff_t Send(Socket s, const uint8_t *buf, size_t n, int &err);
 
+// Waits up to timeoutMs for room to send; an error condition counts as
+// ready, so that the next send reports it. Returns 1 ready, 0 time-out, -1
+// failure.
+int WaitWritable(Socket s, int timeoutMs, int &err);
+// One send that never blocks: the bytes the stack takes now, or -1 (a full
+// send buffer is a TimedOut failure).
+std::ptrdiff_t SendSome(Socket s, const uint8_t *buf, size_t n, int &err);
+
 // Shuts down the sending side (errors ignored), closes, and sets s to
 // InvalidSocket. Does nothing for InvalidSocket.
 void ShutdownAndClose(Socket &s);

@@ -252,6 +252,22 @@ std::ptrdiff_t Send(Socket s, const uint8_t *buf, size_t n, int &err) {
     }
 }
 
+int WaitWritable(Socket s, int timeoutMs, int &err) {
+    return PollFor(Fd(s), POLLOUT, timeoutMs, err);
+}
+
+std::ptrdiff_t SendSome(Socket s, const uint8_t *buf, size_t n, int &err) {
+    for (;;) {
+        const ssize_t sent = ::send(Fd(s), buf, n, SendFlags | MSG_DONTWAIT);
+        if (sent >= 0)
+            return sent;
+        if (errno != EINTR) {
+            err = errno;
+            return -1;
+        }
+    }
+}
+
 void ShutdownAndClose(Socket &s) {
     if (s == InvalidSocket)
         return;

@@ -277,6 +277,28 @@ std::ptrdiff_t Send(Socket s, const uint8_t *buf, size_t n, int &err) {
     return sent;
 }
 
+int WaitWritable(Socket s, int timeoutMs, int &err) {
+    return SelectFor(Sock(s), true, timeoutMs, err);
+}
+
+std::ptrdiff_t SendSome(Socket s, const uint8_t *buf, size_t n, int &err) {
+    // Winsock has no per-call flag: the socket is non-blocking for this send
+    // alone, as during a connect.
+    const SOCKET sock = Sock(s);
+    u_long on = 1;
+    if (::ioctlsocket(sock, static_cast<long>(FIONBIO), &on) == SOCKET_ERROR) {
+        err = WSAGetLastError();
+        return -1;
+    }
+    const std::ptrdiff_t sent = Send(s, buf, n, err);
+    u_long off = 0;
+    if (::ioctlsocket(sock, static_cast<long>(FIONBIO), &off) == SOCKET_ERROR && sent >= 0) {
+        err = WSAGetLastError();
+        return -1;
+    }
+    return sent;
+}
+
 void ShutdownAndClose(Socket &s) {
     if (s == InvalidSocket)
         return;

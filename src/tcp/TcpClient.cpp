@@ -166,6 +166,52 @@ void TcpClient::WriteCounted(const uint8_t *data, size_t n) {
     qCDebug(lcTcp, "send %zu bytes behind their 4-byte count", n);
 }
 
+bool TcpClient::SendBy(const uint8_t *data, size_t n, Deadline deadline) {
+    if (!m_conn || m_conn->closed || m_conn->sock == pf::InvalidSocket)
+        throw ClientError(ClosedGracefully);
+    using namespace std::chrono;
+    while (n > 0) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        int err = 0;
+        const int ready =
+            pf::WaitWritable(m_conn->sock, int(std::min<decltype(left)>(left, 1000)), err);
+        if (ready < 0)
+            throw MakeSocketError(err);
+        if (ready == 0)
+            continue;
+        const std::ptrdiff_t sent = pf::SendSome(m_conn->sock, data, std::min(n, MaxPiece), err);
+        if (sent < 0) {
+            if (pf::Classify(err) == pf::Failure::TimedOut)
+                continue; // the room went to nobody else; wait again
+            MarkClosed("send failed");
+            throw MakeSocketError(err);
+        }
+        data += sent;
+        n -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool TcpClient::WriteCounted(const uint8_t *data, size_t n, Deadline deadline) {
+    if (n > std::numeric_limits<uint32_t>::max())
+        throw ClientError("Block too large for its count.");
+    const uint32_t count = static_cast<uint32_t>(n);
+    const uint8_t head[4] = {uint8_t(count >> 24), uint8_t(count >> 16), uint8_t(count >> 8),
+                             uint8_t(count)};
+    if (!SendBy(head, sizeof head, deadline) || !SendBy(data, n, deadline)) {
+        qCDebug(lcTcp, "send not finished by its deadline");
+        return false;
+    }
+    qCDebug(lcTcp, "send %zu bytes behind their 4-byte count", n);
+    return true;
+}
+
+void TcpClient::Close() {
+    m_conn.reset();
+}
+
 bool TcpClient::WaitReadable(int ms) {
     const size_t before = InputBufferSize();
     if (!IsConnected())

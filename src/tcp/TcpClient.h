@@ -10,6 +10,7 @@
 // A connection that the peer closes or resets raises no error: the next
 // IsConnected() or WaitReadable() finds it, sets the closed mark and closes
 // the socket; bytes already received stay readable.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -65,6 +66,13 @@ public:
     // Throws ClientError("Connection Closed Gracefully.") on a connection
     // that is not open, SocketError when the socket refuses the bytes.
     void WriteCounted(const uint8_t *data, size_t n);
+    // The same, given up at deadline: false when the peer has not taken
+    // every byte by then (it stopped reading); what went out stays sent.
+    using Deadline = std::chrono::steady_clock::time_point;
+    bool WriteCounted(const uint8_t *data, size_t n, Deadline deadline);
+    // Drops the connection and its unread bytes at once, as the release does;
+    // the client stays ready for another connect.
+    void Close();
     // Waits up to ms for bytes; true if at least one byte arrived. Returns
     // false at once once the connection has been found closed.
     bool WaitReadable(int ms);
@@ -86,6 +94,7 @@ private:
     // Polls up to timeoutMs and reads once; returns the bytes appended.
     size_t ReadOnce(int timeoutMs);
     void SendAll(const uint8_t *data, size_t n);
+    bool SendBy(const uint8_t *data, size_t n, Deadline deadline);
     void MarkClosed(const char *why); // why: for the transport log
 
     std::unique_ptr<Connection> m_conn;

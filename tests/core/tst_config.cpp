@@ -86,6 +86,10 @@ private slots:
         QTest::newRow("f6 exception 02") << f6 << Hex("00010001000301 86 02") << false;
         QTest::newRow("f6 cut short") << f6 << f6.left(11) << false;
         QTest::newRow("f6 nothing") << f6 << QByteArray() << false;
+        // The echo's bytes all there, the header lying about them.
+        QTest::newRow("f6 length field 0") << f6 << Hex("000100010000 01 06 0025 0096") << false;
+        QTest::newRow("f6 length field 7, 6 came")
+            << f6 << Hex("000100010007 01 06 0025 0096") << false;
         QTest::newRow("f16 echo of start and quantity")
             << f16 << Hex("000200010006 01 10 0024 0002") << true;
         QTest::newRow("f16 other quantity") << f16 << Hex("000200010006 01 10 0024 0001") << false;
