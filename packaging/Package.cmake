@@ -2,7 +2,7 @@
 # Tavrin-<version>-Linux-<arch>.tar.gz holding one folder. The program runs
 # from that folder against the system's Qt 6 and keeps Tavrin.ini beside
 # itself, so nothing is installed system-wide.
-install(TARGETS Tavrin tavrin-sim RUNTIME DESTINATION .)
+install(TARGETS Tavrin tavrin-cli tavrin-sim RUNTIME DESTINATION .)
 install(FILES
   ${PROJECT_SOURCE_DIR}/README.md
   ${PROJECT_SOURCE_DIR}/packaging/tavrin.desktop

@@ -22,14 +22,14 @@ echo "contents of $(basename "$archive"):"
 tar -tzvf "$archive" | sed 's/^/  /'
 # One folder, named as the archive, holding these files and nothing else.
 listed=$(tar -tzf "$archive" | grep -v '/$' | sort)
-expected=$(printf '%s\n' "$top/README.md" "$top/Tavrin" "$top/tavrin-sim" \
+expected=$(printf '%s\n' "$top/README.md" "$top/Tavrin" "$top/tavrin-cli" "$top/tavrin-sim" \
   "$top/tavrin.desktop" "$top/tavrin.png" "$top/tavrin.svg" | sort)
 [ "$listed" = "$expected" ] || fail "package holds $(echo "$listed" | tr '\n' ' ')"
 
 mkdir -p "$work/unpacked" "$work/elsewhere"
 tar -xzf "$archive" -C "$work/unpacked" || fail "cannot unpack"
 app="$work/unpacked/$top"
-for f in Tavrin tavrin-sim; do [ -x "$app/$f" ] || fail "$f is not executable"; done
+for f in Tavrin tavrin-cli tavrin-sim; do [ -x "$app/$f" ] || fail "$f is not executable"; done
 # Runs against the system's libraries alone. (The output is kept first: a
 # grep -q that stops reading early fails the pipe under pipefail.)
 libs=$(ldd "$app/Tavrin") || fail "ldd failed"
@@ -48,6 +48,15 @@ grep -qx "Exec=\"$app/Tavrin\"" "$work/applications/tavrin.desktop" || fail "Exe
 "$app/tavrin-sim" --port 0 >"$work/sim.out" 2>&1 &
 pids+=($!)
 wait_for 10 grep -q 'listening on 127.0.0.1:' "$work/sim.out" || fail "tavrin-sim did not start"
+
+# The command line reads the simulator from the package, and fails as
+# documented where nothing listens.
+simport=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$work/sim.out" | head -n 1 | cut -d: -f2)
+"$app/tavrin-cli" read 40024 --host 127.0.0.1 --port "$simport" >"$work/cli.out" 2>&1 \
+  || fail "tavrin-cli read failed: $(cat "$work/cli.out")"
+grep -q '^40024 *104 *Wersja$' "$work/cli.out" || fail "tavrin-cli read: $(cat "$work/cli.out")"
+"$app/tavrin-cli" read --host 127.0.0.1 --port 0 >/dev/null 2>&1; rc=$?
+[ "$rc" -eq 2 ] || fail "tavrin-cli with port 0 exited with $rc, not 2"
 
 start_xvfb || fail "Xvfb did not start"
 
