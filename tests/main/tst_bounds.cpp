@@ -119,7 +119,8 @@ private slots:
         QVERIFY(f.boxes.isEmpty());
         f.form->btnSendRRClick(nullptr);
         QCOMPARE(f.boxes.size(), 1);
-        QCOMPARE(f.boxes[0].text, QStringLiteral("Tavrin nie jest po\u0142\u0105czony (not connected)"));
+        QCOMPARE(f.boxes[0].text,
+                 QStringLiteral("Tavrin nie jest po\u0142\u0105czony (not connected)"));
     }
 
     // A read-all answer one byte at a time: whole within the deadline, it is
@@ -227,13 +228,11 @@ private slots:
     void refusedWriteAnswerKeepsPending_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("why");
-        QTest::newRow("length field 0")
-            << QByteArray::fromHex("000100010000011000000002")
-            << QStringLiteral("Answer length field 0 fits no answer.");
+        QTest::newRow("length field 0") << QByteArray::fromHex("000100010000011000000002")
+                                        << QStringLiteral("Answer length field 0 fits no answer.");
         // The whole echo, but the header announces one byte more.
-        QTest::newRow("incomplete")
-            << QByteArray::fromHex("000100010007011000000002")
-            << QStringLiteral("Answer incomplete: 12 of 13 bytes.");
+        QTest::newRow("incomplete") << QByteArray::fromHex("000100010007011000000002")
+                                    << QStringLiteral("Answer incomplete: 12 of 13 bytes.");
     }
     void refusedWriteAnswerKeepsPending() {
         QFETCH(QByteArray, answer);
