@@ -1,17 +1,18 @@
-// fuzz-answer: any answer through the exchange's framing and Buf2Regs.
+// fuzz-answer: any answer through the engine's exchange, framing and
+// register copy.
 //
 // Input: byte 0 is the request's start index, byte 1 its quantity, the rest
 // (at most MaxAnswer bytes) the bytes that the device sends back.
 //
-// Once: an application on the offscreen platform, a main window from the
-// tests' window fixture (message boxes answered by its hook) and a listener on
-// 127.0.0.1. Per input: a new client connects to the listener (as Connect
-// does, without its log lines), SBuf gets a function-3 request of transaction
-// 1, RecCount -1, SendByTCP runs while a thread lets the accepted peer take
-// the request, send the bytes and shut its sending side (so that an answer
-// that stops short ends the exchange at once rather than after the 3 s
-// wait), then Buf2Regs(SBuf[9], SBuf[11]) as the read commands call it, and
-// the peer is reset.
+// Once: an engine session over buffers of its own, its traffic lines kept
+// in a list that is cleared now and then, and a listener on 127.0.0.1. No
+// window, no QApplication. Per input: a new client connects to the listener,
+// the send buffer gets a function-3 request of transaction 1, the receive
+// count -1, SendByTCP runs while a thread lets the accepted peer take the
+// request, send the bytes and shut its sending side (so that an answer that
+// stops short ends the exchange at once rather than after the 3 s wait),
+// then TakeReadAnswer(start, quantity) as the read commands call it, and the
+// peer is reset.
 //
 // Checked, besides ASan and UBSan on every buffer and the image:
 //  - RecCount is -1 (nothing came, the exchange found the connection closed)
@@ -21,13 +22,12 @@
 //  - inside, registers change only after a whole answer of transaction 1,
 //    function 3 and the byte count the quantity implies, and then exactly
 //    those it brought in full get their words.
-#include "FormFixture.h"
 #include "LoopbackPeer.h"
 
-#include "MainUnit.h"
+#include "Session.h"
 #include "TcpClient.h"
 
-#include <QApplication>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdint>
@@ -43,11 +43,15 @@ namespace {
 
 constexpr size_t MaxAnswer = 5000;
 constexpr int ClearLogEvery = 1000;
+constexpr int RegsSize = core::ImageSize;
+constexpr int BufSize = engine::BufSize;
 
 struct World {
-    std::unique_ptr<QApplication> app;
-    FormFixture fixture;
+    engine::Session session;
+    QStringList traffic;
+    std::unique_ptr<tcp::TcpClient> client;
     std::unique_ptr<testsupport::Listener> listener;
+    uint16_t regs[RegsSize] = {};
     long iterations = 0;
     long exceptions = 0;
 };
@@ -59,13 +63,8 @@ struct World {
 
 World &TheWorld() {
     static World *w = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "fuzz-answer";
-        static char *argv[] = {name, nullptr};
         auto *world = new World;
-        world->app = std::make_unique<QApplication>(argc, argv);
-        world->fixture.Open();
+        world->session.traffic = [world](const QString &line) { world->traffic << line; };
         world->listener = std::make_unique<testsupport::Listener>();
         if (!world->listener->Valid())
             Fail("no listener on 127.0.0.1");
@@ -78,17 +77,17 @@ World &TheWorld() {
     return *w;
 }
 
-void PutReadRequest(uint8_t start, uint8_t quantity) {
+void PutReadRequest(engine::Session &session, uint8_t start, uint8_t quantity) {
     const uint8_t frame[12] = {0x00, 0x01, 0x00, 0x01,  0x00, 0x06,
                                0x01, 0x03, 0x00, start, 0x00, quantity};
-    std::memcpy(SBuf, frame, sizeof frame);
-    SendCount = sizeof frame;
+    std::memcpy(session.buffers.send, frame, sizeof frame);
+    *session.buffers.sendCount = sizeof frame;
 }
 
 } // namespace
 
-// The window is made before the first input, so that what Qt and fontconfig
-// keep for the whole run is not counted against an input.
+// The world is made before the first input, so that what it keeps for the
+// whole run is not counted against an input.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     TheWorld();
     return 0;
@@ -103,17 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t *answer = data + 2;
     const size_t answerSize = std::min(size - 2, MaxAnswer);
 
-    TMainForm *const form = w.fixture.form.get();
+    engine::Session &session = w.session;
     if (++w.iterations % ClearLogEvery == 0)
-        form->Memo1->ClearLines();
+        w.traffic.clear();
 
     // A fresh connection, as Disconnect and Connect would leave it.
-    delete idTCPClient;
-    idTCPClient = new tcp::TcpClient;
-    idTCPClient->Host = "127.0.0.1";
-    idTCPClient->Port = w.listener->Port();
+    w.client = std::make_unique<tcp::TcpClient>();
+    w.client->Host = "127.0.0.1";
+    w.client->Port = w.listener->Port();
+    session.client = w.client.get();
+    session.header.transactionId = 1;
     try {
-        idTCPClient->Connect();
+        w.client->Connect();
     } catch (const std::exception &) {
         Fail("connect to the listener failed");
     }
@@ -122,12 +122,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Fail("no connection came to the listener");
     const QByteArray bytes(reinterpret_cast<const char *>(answer), qsizetype(answerSize));
 
+    uint16_t *const Regs = w.regs;
     uint16_t before[RegsSize];
     for (int i = 0; i < RegsSize; ++i)
-        Regs[i] = uint16_t(0xA5A5u ^ unsigned(i * 0x0101u) ^ unsigned(w.iterations));
-    std::copy(std::begin(Regs), std::end(Regs), before);
+        Regs[i] = uint16_t(0xA5A5u ^ unsigned(i) * 0x0101u ^ unsigned(w.iterations));
+    std::copy(Regs, Regs + RegsSize, before);
 
-    PutReadRequest(start, quantity);
+    PutReadRequest(session, start, quantity);
+    int32_t &RecCount = *session.buffers.recCount;
+    const uint8_t *const SBuf = session.buffers.send;
+    const uint8_t *const RBuf = session.buffers.receive;
     RecCount = -1;
     bool sent = true;
     std::thread device([&peer, &bytes, &sent] {
@@ -136,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         ::shutdown(peer.Fd(), SHUT_WR);
     });
     try {
-        form->SendByTCP();
+        session.SendByTCP();
     } catch (const std::exception &) {
         ++w.exceptions; // passes to the caption display in the program
     }
@@ -144,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!sent)
         Fail("the peer could not send");
     const int32_t s = SBuf[9], c = SBuf[11];
-    form->Buf2Regs(s, c);
+    session.TakeReadAnswer(s, c, core::Image(Regs, RegsSize));
     peer.Abort(); // a reset: no TIME_WAIT left behind per input
 
     if (RecCount < -1 || RecCount > BufSize || (RecCount > 0 && size_t(RecCount) > answerSize))
@@ -153,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (RecCount > 0 && !bytes.contains(got))
         Fail("RBuf holds bytes that were not sent", RecCount);
 
-    const auto at = [](int i) { return int(RBuf[i]); };
+    const auto at = [RBuf](int i) { return int(RBuf[i]); };
     const bool whole = RecCount >= 9 && (at(4) << 8 | at(5)) + 6 == RecCount;
     const bool taken = whole && at(0) == 0 && at(1) == 1 && at(7) == 3 && at(8) == (2 * c & 0xFF);
     const int32_t brought = taken ? (RecCount - 9) / 2 : 0;
