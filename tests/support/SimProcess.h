@@ -59,7 +59,11 @@
 //       Ends it by its own PID: SIGTERM, a bounded wait, then SIGKILL. Returns
 //       its exit code after a normal exit, -1 after a crash or a kill, and -2
 //       when it was not running. The destructor stops it too. On Windows
-//       a running simulator is ended at once and that counts as exit 0.
+//       a running simulator is ended at once and that counts as exit 0; the
+//       end is awaited in the event loop (WaitForEnd), which runs meanwhile.
+//
+// bool WaitForEnd(QProcess &p, int timeoutMs)
+//       How a test waits for any QProcess to end on every platform (see there).
 //
 // CMake: include(${PROJECT_SOURCE_DIR}/tests/support/SimProcess.cmake) and call
 // tavrin_use_sim(<test target>); it adds the compile definition
@@ -67,6 +71,7 @@
 // and the build dependency on tavrin-sim.
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -74,6 +79,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -86,6 +92,31 @@
 namespace testsupport {
 
 inline constexpr const char *SimPath = TAVRIN_SIM_PATH;
+
+// Waits, at most timeoutMs, until the process has ended; true then.
+// On Windows QProcess learns of the end through a thread-pool wait on the
+// process handle, whose callback posts an event to it. waitForFinished()
+// returns as that handle is signalled and frees the wait's context at once;
+// wine's thread pool can still start the callback for a wait disarmed in
+// that moment, which then runs on freed memory (an access violation in a
+// pool worker, now and then). Taking the end from the event loop means the
+// callback has run before anything is freed.
+inline bool WaitForEnd(QProcess &p, int timeoutMs) {
+#ifdef Q_OS_WIN
+    if (p.state() == QProcess::NotRunning)
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return p.state() == QProcess::NotRunning;
+#else
+    return p.waitForFinished(timeoutMs);
+#endif
+}
 
 class SimProcess {
 public:
@@ -231,7 +262,8 @@ public:
         // one still running when asked to stop is ended, which counts as a
         // clean stop; one that had died already reports how it ended.
         m_proc.kill();
-        m_proc.waitForFinished(timeoutMs);
+        if (!WaitForEnd(m_proc, timeoutMs))
+            m_proc.waitForFinished(timeoutMs);
         Collect();
         return 0;
 #endif

@@ -450,9 +450,9 @@ void TestSim::refusesBadArguments() {
     QProcess proc;
     proc.start(QString::fromUtf8(testsupport::SimPath), args);
     QVERIFY(proc.waitForStarted(5000));
-    if (!proc.waitForFinished(5000)) {
+    if (!testsupport::WaitForEnd(proc, 5000)) {
         proc.kill();
-        proc.waitForFinished(2000);
+        testsupport::WaitForEnd(proc, 2000);
         QFAIL("still running");
     }
     QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
