@@ -52,6 +52,7 @@ void Device::Tick(Clock::time_point now) {
 }
 
 void Device::Restart(Clock::time_point now) {
+    ++m_restarts;
     m_regs[CounterIndex] = 0;
     m_countStart = now;
     m_ticks = 0;

@@ -19,6 +19,8 @@ public:
     static constexpr int RegCount = 256;
     static constexpr int CounterIndex = 1;  // 40002, counts up once a second
     static constexpr int VersionIndex = 23; // 40024
+    static constexpr int IpIndex = 24;      // 40025..40028, one element a register
+    static constexpr int PortIndex = 36;    // 40037
     static constexpr int RestartIndex = 38; // 40039, 85 restarts the counter
     static constexpr uint16_t RestartValue = 85;
     static constexpr int TextLengthIndex = 54; // 40055
@@ -64,6 +66,14 @@ public:
     // just that.
     void MakePlain();
 
+    // Faults of single modules: every write refused with IllegalAddress and
+    // nothing stored; the brightness cut kept on a bare store.
+    void RefuseWrites() { m_refuseWrites = true; }
+    void CapBrightness() { m_capBrightness = true; }
+
+    // Restart commands taken so far (85 written to 40039, alone or in a range).
+    long Restarts() const { return m_restarts; }
+
 private:
     // The registers of a plausible module at power-on.
     void StartImage();
@@ -78,6 +88,9 @@ private:
 
     uint16_t m_regs[RegCount] = {};
     bool m_plain = false;
+    bool m_refuseWrites = false;
+    bool m_capBrightness = false;
+    long m_restarts = 0;
     int m_stallAfter;
     Clock::time_point m_countStart;
     long long m_ticks = 0;

@@ -92,11 +92,13 @@ void Device::MakePlain() {
 }
 
 bool Device::RefusesWrite(int start, int quantity) const {
-    return !m_plain && start <= ReadOnlyIndex && ReadOnlyIndex < start + quantity;
+    return m_refuseWrites ||
+           (!m_plain && start <= ReadOnlyIndex && ReadOnlyIndex < start + quantity);
 }
 
 uint16_t Device::Kept(int index, uint16_t value) const {
-    return !m_plain && index == BrightnessIndex ? std::min(value, MaxBrightness) : value;
+    const bool cut = !m_plain || m_capBrightness;
+    return cut && index == BrightnessIndex ? std::min(value, MaxBrightness) : value;
 }
 
 } // namespace sim

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,10 +19,10 @@ namespace net {
 
 namespace {
 
-sockaddr_in Loopback(uint16_t port) {
+sockaddr_in Address(uint32_t addr, uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // loopback only
+    a.sin_addr.s_addr = htonl(addr);
     a.sin_port = htons(port);
     return a;
 }
@@ -97,12 +98,19 @@ std::string LastError() {
     return out;
 }
 
-int Wait(Fd fd, short events, int ms, short &revents) {
-    WSAPOLLFD p{};
-    p.fd = S(fd);
-    p.events = events;
-    const int rc = ::WSAPoll(&p, 1, ms);
-    revents = p.revents;
+int Wait(Waiter *waiters, size_t n, int ms) {
+    if (n == 0) { // WSAPoll takes no empty set
+        ::Sleep(DWORD(ms));
+        return 0;
+    }
+    std::vector<WSAPOLLFD> p(n);
+    for (size_t i = 0; i < n; ++i) {
+        p[i].fd = S(waiters[i].fd);
+        p[i].events = waiters[i].events;
+    }
+    const int rc = ::WSAPoll(p.data(), ULONG(n), ms);
+    for (size_t i = 0; i < n; ++i)
+        waiters[i].revents = rc > 0 ? p[i].revents : 0;
     return rc;
 }
 
@@ -155,10 +163,13 @@ std::string LastError() {
     return std::strerror(errno);
 }
 
-int Wait(Fd fd, short events, int ms, short &revents) {
-    pollfd p{fd, events, 0};
-    const int rc = ::poll(&p, 1, ms);
-    revents = p.revents;
+int Wait(Waiter *waiters, size_t n, int ms) {
+    std::vector<pollfd> p(n);
+    for (size_t i = 0; i < n; ++i)
+        p[i] = pollfd{waiters[i].fd, waiters[i].events, 0};
+    const int rc = ::poll(p.data(), nfds_t(n), ms);
+    for (size_t i = 0; i < n; ++i)
+        waiters[i].revents = rc > 0 ? p[i].revents : 0;
     return rc;
 }
 
@@ -175,7 +186,24 @@ void OnStop(volatile std::sig_atomic_t *flag) {
 
 #endif
 
-Fd Listen(uint16_t port, uint16_t &bound, std::string &error) {
+bool IsLoopback(uint32_t addr) {
+    return addr >> 24 == 127;
+}
+
+std::string AddressText(uint32_t addr, uint16_t port) {
+    return std::to_string(addr >> 24) + "." + std::to_string(addr >> 16 & 255) + "." +
+           std::to_string(addr >> 8 & 255) + "." + std::to_string(addr & 255) + ":" +
+           std::to_string(port);
+}
+
+namespace {
+
+Fd Bind(uint32_t addr, uint16_t port, bool listening, uint16_t &bound, std::string &error) {
+    const std::string where = AddressText(addr, port);
+    if (!IsLoopback(addr)) {
+        error = "refusing to bind " + where + ": outside 127.0.0.0/8";
+        return NoFd;
+    }
     const Fd fd = OpenSocket();
     if (fd == NoFd) {
         error = "socket: " + LastError();
@@ -186,17 +214,27 @@ Fd Listen(uint16_t port, uint16_t &bound, std::string &error) {
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 #endif
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = Address(addr, port);
     Len len = sizeof a;
     if (::bind(Native(fd), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::listen(Native(fd), 4) != 0 ||
+        (listening && ::listen(Native(fd), 4) != 0) ||
         ::getsockname(Native(fd), reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + LastError();
+        error = (listening ? "cannot listen on " : "cannot bind ") + where + ": " + LastError();
         Close(fd);
         return NoFd;
     }
     bound = ntohs(a.sin_port);
     return fd;
+}
+
+} // namespace
+
+Fd Listen(uint32_t addr, uint16_t port, uint16_t &bound, std::string &error) {
+    return Bind(addr, port, true, bound, error);
+}
+
+Fd Reserve(uint32_t addr, uint16_t port, uint16_t &bound, std::string &error) {
+    return Bind(addr, port, false, bound, error);
 }
 
 Fd Accept(Fd listener, std::string &peer) {

@@ -408,13 +408,18 @@ private:
     sock::Fd m_fillers[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
-// A plain client connection to 127.0.0.1:port (!Valid() when refused).
-inline Peer ConnectTo(quint16 port) {
+// A plain client connection to 127.0.0.1:port, or another loopback address
+// (host byte order; anything outside 127.0.0.0/8 is never tried): !Valid()
+// when refused.
+inline Peer ConnectTo(quint16 port, quint32 host = INADDR_LOOPBACK) {
+    if (host >> 24 != 127)
+        return Peer();
     const sock::Fd fd = sock::Open();
     if (fd < 0)
         return Peer();
     sock::NoDelay(fd);
-    const sockaddr_in a = sock::Loopback(port);
+    sockaddr_in a = sock::Loopback(port);
+    a.sin_addr.s_addr = htonl(host);
     int rc;
     do {
         rc = ::connect(sock::Native(fd), reinterpret_cast<const sockaddr *>(&a), sizeof a);

@@ -15,14 +15,22 @@
 //   quint16 refused = testsupport::RefusedPort(); // bound on 127.0.0.1, then closed
 //                                                 // (from LoopbackPeer.h, included here)
 //
+//   QVERIFY(sim.Start({"--modules", "3", "--module-fault", "2:closed"}));
+//   sim.Ports();                        // module 1, 2, 3: consecutive ports
+//   sim.RequestsAt("127.0.0.1:" + QString::number(sim.Ports()[2]));
+//   QVERIFY(sim.WaitForOutput("listening on 127.0.0.2:")); // a module moved
+//
 // SimProcess
 //   bool Start(const QStringList &extraArgs = {}, int timeoutMs = 5000)
 //       Runs the simulator with "--port 0" followed by extraArgs and waits,
-//       at most timeoutMs, for its ready line "tavrin-sim listening on
-//       127.0.0.1:<port>". False if it did not come (the process is stopped
-//       then). A started simulator must be stopped before Start is called
-//       again.
-//   quint16 Port() const          the parsed port; 0 before a successful Start
+//       at most timeoutMs, for its ready lines, one per module ("--modules N"
+//       in extraArgs, else one): "tavrin-sim listening on 127.0.0.1:<port>"
+//       or, for a module whose port refuses connections, "tavrin-sim closed
+//       on 127.0.0.1:<port>". False if they did not come (the process is
+//       stopped then). A started simulator must be stopped before Start is
+//       called again.
+//   quint16 Port() const          module 1's port; 0 before a successful Start
+//   QList<quint16> Ports() const  every module's port, module 1 first
 //   qint64 Pid() const            the simulator's process id; 0 when not running
 //   bool Running() const
 //   QStringList Requests()        every "REQ " line printed so far, without the
@@ -32,8 +40,17 @@
 //                                 The simulator's stdout and stderr go to files
 //                                 in a temporary folder, so it never stalls on
 //                                 output that nobody reads.
+//                                 With several modules each line starts with
+//                                 the module's address, "127.0.0.1:<port> ".
+//   QStringList RequestsAt(const QString &address)
+//                                 the request lines of the module at address
+//                                 ("127.0.0.1:<port>"), without the address
 //   bool WaitForRequests(int n, int timeoutMs = 3000)
 //                                 true once at least n request lines are there
+//   QStringList Output()          stdout lines after the ready lines other than
+//                                 requests (a module moved or closed)
+//   bool WaitForOutput(const QString &text, int timeoutMs = 3000)
+//                                 true once such a line contains text
 //   QString ErrorOutput()         what it wrote to stderr so far
 //   bool WaitForErrorOutput(const QString &text, int timeoutMs = 3000)
 //                                 true once stderr contains text
@@ -42,7 +59,11 @@
 //       Ends it by its own PID: SIGTERM, a bounded wait, then SIGKILL. Returns
 //       its exit code after a normal exit, -1 after a crash or a kill, and -2
 //       when it was not running. The destructor stops it too. On Windows
-//       a running simulator is ended at once and that counts as exit 0.
+//       a running simulator is ended at once and that counts as exit 0; the
+//       end is awaited in the event loop (WaitForEnd), which runs meanwhile.
+//
+// bool WaitForEnd(QProcess &p, int timeoutMs)
+//       How a test waits for any QProcess to end on every platform (see there).
 //
 // CMake: include(${PROJECT_SOURCE_DIR}/tests/support/SimProcess.cmake) and call
 // tavrin_use_sim(<test target>); it adds the compile definition
@@ -50,6 +71,7 @@
 // and the build dependency on tavrin-sim.
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -57,6 +79,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -70,6 +93,31 @@ namespace testsupport {
 
 inline constexpr const char *SimPath = TAVRIN_SIM_PATH;
 
+// Waits, at most timeoutMs, until the process has ended; true then.
+// On Windows QProcess learns of the end through a thread-pool wait on the
+// process handle, whose callback posts an event to it. waitForFinished()
+// returns as that handle is signalled and frees the wait's context at once;
+// wine's thread pool can still start the callback for a wait disarmed in
+// that moment, which then runs on freed memory (an access violation in a
+// pool worker, now and then). Taking the end from the event loop means the
+// callback has run before anything is freed.
+inline bool WaitForEnd(QProcess &p, int timeoutMs) {
+#ifdef Q_OS_WIN
+    if (p.state() == QProcess::NotRunning)
+        return true;
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return p.state() == QProcess::NotRunning;
+#else
+    return p.waitForFinished(timeoutMs);
+#endif
+}
+
 class SimProcess {
 public:
     SimProcess() = default;
@@ -80,10 +128,11 @@ public:
     bool Start(const QStringList &extraArgs = {}, int timeoutMs = 5000) {
         if (Running())
             return false;
-        m_port = 0;
+        m_ports.clear();
         m_outRead = m_errRead = 0;
         m_pending.clear();
         m_requests.clear();
+        m_output.clear();
         m_stderr.clear();
         m_files = std::make_unique<QTemporaryDir>();
         if (!m_files->isValid())
@@ -102,37 +151,70 @@ public:
         if (!m_proc.waitForStarted(timeoutMs))
             return false;
 
+        const qsizetype modulesAt = extraArgs.indexOf(QStringLiteral("--modules"));
+        const int modules = modulesAt >= 0 ? extraArgs.value(modulesAt + 1).toInt() : 1;
         static const QRegularExpression ready(
-            QStringLiteral("^tavrin-sim listening on 127\\.0\\.0\\.1:(\\d+)$"));
+            QStringLiteral("^tavrin-sim (?:listening|closed) on 127\\.0\\.0\\.1:(\\d+)$"));
         QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
+        bool failed = modules < 1;
+        while (!failed && m_ports.size() < modules) {
             m_pending += ReadNew(m_outPath, m_outRead);
             const qsizetype nl = m_pending.indexOf('\n');
             if (nl >= 0) {
-                const QString first = QString::fromUtf8(m_pending.left(nl)).trimmed();
+                const QString line = QString::fromUtf8(m_pending.left(nl)).trimmed();
                 m_pending.remove(0, nl + 1);
-                const auto match = ready.match(first);
-                if (match.hasMatch())
-                    m_port = match.captured(1).toUShort();
-                break; // the ready line must come first
+                const auto match = ready.match(line);
+                failed = !match.hasMatch(); // the ready lines come first
+                if (!failed)
+                    m_ports << match.captured(1).toUShort();
+                continue;
             }
-            if (deadline.hasExpired() || !Running())
-                break;
-            QThread::msleep(5);
+            failed = deadline.hasExpired() || !Running();
+            if (!failed)
+                QThread::msleep(5);
         }
-        if (m_port != 0)
+        if (!failed)
             return true;
+        m_ports.clear();
         Stop();
         return false;
     }
 
-    quint16 Port() const { return m_port; }
+    quint16 Port() const { return m_ports.value(0); }
+    QList<quint16> Ports() const { return m_ports; }
     qint64 Pid() const { return Running() ? m_proc.processId() : 0; }
     bool Running() const { return m_proc.state() != QProcess::NotRunning; }
 
     QStringList Requests() {
         Collect();
         return m_requests;
+    }
+
+    QStringList RequestsAt(const QString &address) {
+        QStringList at;
+        const QString prefix = address + u' ';
+        for (const QString &r : Requests())
+            if (r.startsWith(prefix))
+                at << r.mid(prefix.size());
+        return at;
+    }
+
+    QStringList Output() {
+        Collect();
+        return m_output;
+    }
+
+    bool WaitForOutput(const QString &text, int timeoutMs = 3000) {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            Collect();
+            for (const QString &line : std::as_const(m_output))
+                if (line.contains(text))
+                    return true;
+            if (deadline.hasExpired() || !Running())
+                return false;
+            QThread::msleep(5);
+        }
     }
 
     bool WaitForRequests(int n, int timeoutMs = 3000) {
@@ -180,7 +262,8 @@ public:
         // one still running when asked to stop is ended, which counts as a
         // clean stop; one that had died already reports how it ended.
         m_proc.kill();
-        m_proc.waitForFinished(timeoutMs);
+        if (!WaitForEnd(m_proc, timeoutMs))
+            m_proc.waitForFinished(timeoutMs);
         Collect();
         return 0;
 #endif
@@ -222,6 +305,8 @@ private:
             m_pending.remove(0, nl + 1);
             if (line.startsWith("REQ "))
                 m_requests << QString::fromLatin1(line.mid(4));
+            else if (!line.isEmpty())
+                m_output << QString::fromUtf8(line);
         }
     }
 
@@ -232,9 +317,10 @@ private:
     QString m_errPath;
     qint64 m_outRead = 0;
     qint64 m_errRead = 0;
-    quint16 m_port = 0;
+    QList<quint16> m_ports;
     QByteArray m_pending; // stdout not yet split into lines
     QStringList m_requests;
+    QStringList m_output;
     QString m_stderr;
 };
 

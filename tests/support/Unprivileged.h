@@ -12,7 +12,9 @@
 //   }
 //
 // In the copy, HOME and TMPDIR are that folder (QTemporaryDir makes its
-// folders there); a LeakSanitizer suppressions file goes along with it.
+// folders there); a LeakSanitizer suppressions file and the offscreen
+// platform's screen description go along with it: nothing the copy reads
+// lies in the checkout, which may sit under a folder only root may enter.
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -67,6 +69,22 @@ inline ChildRun RunCurrentTestUnprivileged() {
         QFile::setPermissions(copy, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         lsan.replace(m.capturedStart(1), m.capturedLength(1), copy);
         env.insert(QStringLiteral("LSAN_OPTIONS"), lsan);
+    }
+
+    // Likewise the offscreen platform's screen description, which sits in
+    // the checkout (a clone under a folder of mode 0700 is out of reach).
+    QString platform = env.value(QStringLiteral("QT_QPA_PLATFORM"));
+    const QRegularExpression config(QStringLiteral("(?:^|:)configfile=([^:]+)"));
+    const QRegularExpressionMatch c = config.match(platform);
+    if (c.hasMatch()) {
+        const QString copy = dir.filePath(QFileInfo(c.captured(1)).fileName());
+        if (!QFile::copy(c.captured(1), copy) ||
+            !QFile::setPermissions(copy, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther)) {
+            run.output = "could not copy the screen description " + c.captured(1).toUtf8();
+            return run;
+        }
+        platform.replace(c.capturedStart(1), c.capturedLength(1), copy);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     }
 
     QString which = QString::fromLatin1(QTest::currentTestFunction());

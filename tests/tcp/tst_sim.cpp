@@ -1,6 +1,7 @@
 // The device simulator, spoken to over plain sockets: its answers, its
 // register contents and every fault mode (the counter's rules are tested on
 // Device, in tests/sim).
+#include "SimFrames.h"
 #include "SimProcess.h"
 
 #include <QFile>
@@ -11,39 +12,11 @@
 using testsupport::Peer;
 using testsupport::SimProcess;
 
-namespace {
-
-QByteArray Hex(const char *hex) {
-    return QByteArray::fromHex(hex);
-}
-
-// The request as it goes on the wire: 4-byte big-endian count, then the frame.
-QByteArray Counted(const QByteArray &frame) {
-    const auto n = quint32(frame.size());
-    QByteArray wire;
-    wire.append(char(n >> 24)).append(char(n >> 16)).append(char(n >> 8)).append(char(n));
-    return wire + frame;
-}
-
-QByteArray Spaced(const QByteArray &bytes) {
-    return bytes.toHex(' ').toUpper();
-}
-
-// A function-3 request for one register, and the value from its answer.
-QByteArray ReadOne(int index) {
-    return Hex("000100010006010300") + QByteArray(1, char(index)) + Hex("0001");
-}
-
-int ReadValue(Peer &p, int index) {
-    if (!p.Send(Counted(ReadOne(index))))
-        return -1;
-    const QByteArray a = p.Receive(11);
-    if (a.size() != 11 || a[7] != 3)
-        return -1;
-    return quint8(a[9]) << 8 | quint8(a[10]);
-}
-
-} // namespace
+using simframes::Counted;
+using simframes::Hex;
+using simframes::ReadOne;
+using simframes::ReadValue;
+using simframes::Spaced;
 
 class TestSim : public QObject {
     Q_OBJECT
@@ -458,6 +431,18 @@ void TestSim::refusesBadArguments_data() {
     QTest::newRow("negative stall") << QStringList{"--stall-after", "-1"};
     QTest::newRow("unknown option") << QStringList{"--bind", "0.0.0.0"};
     QTest::newRow("image without file") << QStringList{"--image"};
+    QTest::newRow("no modules") << QStringList{"--modules", "0"};
+    QTest::newRow("101 modules") << QStringList{"--modules", "101"};
+    QTest::newRow("negative delay") << QStringList{"--delay", "-1"};
+    QTest::newRow("fault of module 0") << QStringList{"--module-fault", "0:silent"};
+    QTest::newRow("fault beyond the modules")
+        << QStringList{"--modules", "3", "--module-fault", "4:silent"};
+    QTest::newRow("fault without module") << QStringList{"--module-fault", "silent"};
+    QTest::newRow("fault without its value") << QStringList{"--module-fault", "1:late"};
+    QTest::newRow("unknown fault") << QStringList{"--module-fault", "1:bogus"};
+    QTest::newRow("two faults of one module") << QStringList{
+        "--modules", "2", "--module-fault", "2:silent", "--module-fault", "2:closed"};
+    QTest::newRow("no-restart with a value") << QStringList{"--mode", "no-restart=1"};
 }
 
 void TestSim::refusesBadArguments() {
@@ -465,9 +450,9 @@ void TestSim::refusesBadArguments() {
     QProcess proc;
     proc.start(QString::fromUtf8(testsupport::SimPath), args);
     QVERIFY(proc.waitForStarted(5000));
-    if (!proc.waitForFinished(5000)) {
+    if (!testsupport::WaitForEnd(proc, 5000)) {
         proc.kill();
-        proc.waitForFinished(2000);
+        testsupport::WaitForEnd(proc, 2000);
         QFAIL("still running");
     }
     QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
