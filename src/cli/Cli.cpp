@@ -4,6 +4,7 @@
 #include "Hex.h"
 #include "IniFile.h"
 #include "Modbus.h"
+#include "Provision.h"
 #include "Session.h"
 #include "TcpClient.h"
 
@@ -62,25 +63,6 @@ std::pair<int, int> RegisterRange(const QString &text) {
 
 QString Number(int index) {
     return QString::number(core::FirstNumber + index);
-}
-
-// The words to write, by index, from a configuration file: the trigger and
-// the restart are commands, so they are left out, and said so.
-std::map<int, uint16_t> ConfigWords(const core::ConfigFile &config, QTextStream &err,
-                                    const QString &path) {
-    std::map<int, uint16_t> words;
-    for (int i = 0; i < core::DeviceRegs; ++i) {
-        if (!config.given[i])
-            continue;
-        if (IsCommandRegister(i)) {
-            err << QStringLiteral("tavrin-cli: %1 gives %2 (%3): a command, not configuration; "
-                                  "not used.\n")
-                       .arg(path, Number(i), core::RegisterName(i + 1));
-            continue;
-        }
-        words[i] = config.values[i];
-    }
-    return words;
 }
 
 // ---- the commands ------------------------------------------------------------
@@ -268,9 +250,11 @@ int Run(const QStringList &arguments, QTextStream &out, QTextStream &err) {
                                                      "milliseconds (default 3000)."),
                                       QStringLiteral("MS"), QStringLiteral("3000"));
     parser.addOptions({seconds, interval});
+    AddProvisionOptions(parser);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("read, write, text, restart, save, load, "
-                                                "compare or watch, and its arguments."));
+                                                "compare, watch or provision, and its "
+                                                "arguments."));
     try {
         if (!parser.parse(arguments))
             throw UsageError(parser.errorText());
@@ -286,6 +270,11 @@ int Run(const QStringList &arguments, QTextStream &out, QTextStream &err) {
         if (args.isEmpty())
             throw UsageError(QStringLiteral("no command given (see --help)"));
         const QString command = args.takeFirst();
+        if (command == u"provision") {
+            if (!args.isEmpty())
+                throw UsageError(QStringLiteral("provision takes its files as options"));
+            return Provision(parser, ParseSettings(parser, false), out, err);
+        }
         const Settings settings = ParseSettings(parser);
         Link link(settings, out, err);
         if (command == u"read")

@@ -93,13 +93,16 @@ QString HelpText() {
         "  compare FILE           read all; name every register that differs\n"
         "  watch                  the repeat job: the counter every 3 s, the trigger\n"
         "                         after three equal readings\n"
+        "  provision              --devices LIST --config FILE: the configuration onto\n"
+        "                         every module of the list, --jobs at a time, with a\n"
+        "                         record of each and a report (exit 1 unless all ok)\n"
         "\n"
         "Exit codes: 0 done; 1 the device differs or a verify failed; 2 a usage\n"
         "error or a bad file (nothing sent); 3 no connection, or no whole answer;\n"
         "4 an exception answer.");
 }
 
-Settings ParseSettings(const QCommandLineParser &parser) {
+Settings ParseSettings(const QCommandLineParser &parser, bool needHost) {
     Settings s;
     if (parser.isSet(OptIni)) {
         const QString path = parser.value(OptIni);
@@ -108,7 +111,7 @@ Settings ParseSettings(const QCommandLineParser &parser) {
             throw UsageError(QStringLiteral("cannot read %1").arg(path));
         const ini::TIniFile ini(path);
         s.host = ini.ReadString(QStringLiteral("LAN"), QStringLiteral("ip"), QString()).trimmed();
-        if (s.host.isEmpty() && !parser.isSet(OptHost))
+        if (s.host.isEmpty() && !parser.isSet(OptHost) && needHost)
             throw UsageError(QStringLiteral("%1 names no module address ([LAN] ip)").arg(path));
         const QString section = QStringLiteral("Modbus");
         s.port = uint16_t(Bounded(
@@ -127,7 +130,7 @@ Settings ParseSettings(const QCommandLineParser &parser) {
     }
     if (parser.isSet(OptHost))
         s.host = parser.value(OptHost).trimmed();
-    if (s.host.isEmpty())
+    if (s.host.isEmpty() && needHost)
         throw UsageError(QStringLiteral("no module address: give --host A or --ini FILE"));
     if (parser.isSet(OptPort))
         s.port = uint16_t(Bounded(OptPort, parser.value(OptPort), 1, 65535));
@@ -181,20 +184,46 @@ core::ConfigFile ReadConfig(const QString &path) {
     return config;
 }
 
+// The words to write, by index, from a configuration file: the trigger and
+// the restart are commands, so they are left out, and said so.
+std::map<int, uint16_t> ConfigWords(const core::ConfigFile &config, QTextStream &err,
+                                    const QString &path) {
+    std::map<int, uint16_t> words;
+    for (int i = 0; i < core::DeviceRegs; ++i) {
+        if (!config.given[i])
+            continue;
+        if (IsCommandRegister(i)) {
+            err << QStringLiteral("tavrin-cli: %1 gives %2 (%3): a command, not configuration; "
+                                  "not used.\n")
+                       .arg(path, Number(i), core::RegisterName(i + 1));
+            continue;
+        }
+        words[i] = config.values[i];
+    }
+    return words;
+}
+
 // ---- Link --------------------------------------------------------------------
 
 Link::Link(const Settings &s, QTextStream &o, QTextStream &e) : settings(s), out(o), err(e) {
     session.client = &client;
     session.header = settings.header;
     session.traffic = [this](const QString &line) { Traffic(line); };
-    session.message = [this](const QString &text) {
-        err << QStringLiteral("tavrin-cli: ") << text << u'\n';
-        err.flush();
-    };
+    session.message = [this](const QString &text) { Say(text); };
+    if (settings.log)
+        trafficTo = &err;
+}
+
+void Link::Say(const QString &why) {
+    lastWhy = why;
+    if (quiet)
+        return;
+    err << QStringLiteral("tavrin-cli: ") << why << u'\n';
+    err.flush();
 }
 
 void Link::Traffic(const QString &line) {
-    if (!settings.log)
+    if (!trafficTo)
         return;
     QString text = line;
     while (text.endsWith(u'\n') || text.endsWith(u'\r'))
@@ -210,8 +239,9 @@ void Link::Traffic(const QString &line) {
             QStringLiteral("(%1.%2 ms) ").arg(us / 1000).arg(us % 1000, 3, 10, QLatin1Char('0'));
         m_sentValid = false;
     }
-    err << head << text << u'\n';
-    err.flush();
+    // A file gets the saved log's CR LF; a terminal its own line end.
+    *trafficTo << head << text << (trafficTo == &err ? "\n" : "\r\n");
+    trafficTo->flush();
 }
 
 bool Link::Open() {
@@ -221,10 +251,10 @@ bool Link::Open() {
     try {
         client.Connect();
     } catch (const std::exception &e) {
-        err << QStringLiteral("tavrin-cli: no connection to %1:%2: %3\n")
-                   .arg(settings.host)
-                   .arg(settings.port)
-                   .arg(QString::fromLocal8Bit(e.what()).replace(u'\n', u' '));
+        Say(QStringLiteral("no connection to %1:%2: %3")
+                .arg(settings.host)
+                .arg(settings.port)
+                .arg(QString::fromLocal8Bit(e.what()).replace(u'\n', u' ')));
         return false;
     }
     return true;
@@ -236,6 +266,7 @@ int Link::Judge(const engine::Reply &r, int count) {
     const std::span<const uint8_t> request = session.Request();
     const bool write = request.size() > size_t(core::FunctionAt) &&
                        request[core::FunctionAt] != core::FnReadHolding;
+    lastCheck = r.check;
     if (!r.exchange.sent)
         return 3; // the session has said "not connected"
     if (r.exchange.sendStuck) {
@@ -258,7 +289,7 @@ int Link::Judge(const engine::Reply &r, int count) {
         code = 3;
     }
     if (code != 0)
-        err << QStringLiteral("tavrin-cli: ") << why << u'\n';
+        Say(why);
     return code;
 }
 
@@ -293,7 +324,7 @@ int Link::VerifyWords(const std::map<int, uint16_t> &words, QList<int> &differin
     for (const auto &[index, word] : words)
         if (image[index] != word)
             differing << index;
-    m_readBack.assign(image, image + core::DeviceRegs);
+    readBack.assign(image, image + core::DeviceRegs);
     return differing.isEmpty() ? 0 : 1;
 }
 
@@ -321,7 +352,7 @@ void Link::PrintRegisters(const uint16_t *image, int first, int count) {
 
 void Link::PrintWritten(const std::map<int, uint16_t> &words, const WriteOutcome &w) {
     const auto device = [this](int index) {
-        return index < int(m_readBack.size()) ? m_readBack[size_t(index)] : uint16_t(0);
+        return index < int(readBack.size()) ? readBack[size_t(index)] : uint16_t(0);
     };
     if (settings.format == Format::Json) {
         QJsonArray written, differing;
@@ -361,7 +392,7 @@ void Link::PrintWritten(const std::map<int, uint16_t> &words, const WriteOutcome
                    .arg(Number(index))
                    .arg(words.at(index))
                    .arg(device(index));
-    if (!m_readBack.empty() && w.differing.isEmpty())
+    if (!readBack.empty() && w.differing.isEmpty())
         out << QStringLiteral("Verify: %1 OK.\n").arg(core::Registers(qsizetype(words.size())));
 }
 

@@ -2,12 +2,14 @@
 // What the command line's commands share: the connection settings, one
 // connected session with its traffic log, how a reply becomes an exit code,
 // and the output in text, CSV or JSON.
+#include "Cli.h"
 #include "Config.h"
 #include "Session.h"
 #include "TcpClient.h"
 
 #include <QElapsedTimer>
 #include <QString>
+#include <atomic>
 #include <map>
 #include <vector>
 
@@ -34,8 +36,9 @@ struct Settings {
 };
 
 void AddConnectionOptions(QCommandLineParser &parser);
-// --host/--port/--node/--protocol/--tid over what --ini gives.
-Settings ParseSettings(const QCommandLineParser &parser);
+// --host/--port/--node/--protocol/--tid over what --ini gives; without
+// needHost (provisioning names its hosts in a list) a missing host is fine.
+Settings ParseSettings(const QCommandLineParser &parser, bool needHost = true);
 QString HelpText();
 
 // 40001 (trigger) and 40039 (restart): commands, never configuration.
@@ -44,6 +47,11 @@ bool IsCommandRegister(int index);
 // A CSV or a Tavrin.ini's [REG]; throws UsageError for a file that cannot
 // be read or parsed.
 core::ConfigFile ReadConfig(const QString &path);
+
+// The words of a configuration file to write, by index: the trigger and the
+// restart are commands, so they are left out, and err says so.
+std::map<int, uint16_t> ConfigWords(const core::ConfigFile &config, QTextStream &err,
+                                    const QString &path);
 
 struct WriteOutcome {
     int code = 0;
@@ -84,12 +92,22 @@ public:
     QTextStream &err;
     tcp::TcpClient client;
     engine::Session session;
+    // Where traffic lines go: err with --log, a module's own file when
+    // provisioning, nowhere otherwise.
+    QTextStream *trafficTo = nullptr;
+    // Quiet: reasons are kept in lastWhy, not printed (parallel modules).
+    bool quiet = false;
+    QString lastWhy;
+    // The device's words after the last verify, by index.
+    std::vector<uint16_t> readBack;
+    core::AnswerCheck lastCheck;             // of the last reply judged
+    const std::atomic<bool> *stop = nullptr; // set: no further write starts
 
 private:
     void Traffic(const QString &line);
     QElapsedTimer m_sent;
     bool m_sentValid = false;
-    std::vector<uint16_t> m_readBack; // the device's words after a verify
+    void Say(const QString &why);
     bool m_tickHeader = false;
 };
 
