@@ -8,6 +8,7 @@
 #include "Memo.h"
 #include "MessageBox.h"
 #include "Modbus.h"
+#include "SaveFile.h"
 #include "StringGrid.h"
 
 #include <QAction>
@@ -16,7 +17,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -223,19 +223,12 @@ void TMainForm::pmLoadRegsClick(QObject *) {
 }
 
 bool TMainForm::SaveRegisters(const QString &path) {
-    const auto fail = [&](const QString &why) {
+    const QString why = core::SaveBytes(path, core::RegistersCsv(Regs));
+    if (!why.isEmpty()) {
         ui::ShowErrorMessage(
             QStringLiteral("Unable to save the registers to %1: %2").arg(FileName(path), why));
         return false;
-    };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const QByteArray csv = core::RegistersCsv(Regs);
-    if (file.write(csv) != csv.size())
-        return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
+    }
     Memo1->AddLine(
         QStringLiteral("Saved %1 to %2.").arg(core::Registers(DeviceRegs), FileName(path)));
     return true;

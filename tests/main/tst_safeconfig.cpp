@@ -2,6 +2,7 @@
 // stopped): value states after reads, edits, loads and writes, verified
 // writes against the refusing version and the brightness that keeps at
 // most 100, compare, configuration files, the pop-up menu by keyboard.
+#include "FileSizeLimit.h"
 #include "FormFixture.h"
 #include "SimProcess.h"
 #include "StringGrid.h"
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 using core::ValueState;
@@ -50,6 +52,10 @@ class TestSafeConfig : public QObject {
         f.form->pmSendRegisterClick(nullptr);
     }
     bool Coloured(int row) const { return f.form->sg->CellColoursAt(2, row).background.isValid(); }
+    static QByteArray ReadAll(const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     QString WriteFile(const QString &name, const QByteArray &data) {
         const QString path = f.dir->filePath(name);
         QFile file(path);
@@ -293,6 +299,46 @@ private slots:
                      box);
         QCOMPARE(Regs[0], uint16_t(9));
         QCOMPARE(RegStates[0], ValueState::Plain);
+    }
+
+    void saveFailureSaysWhy() {
+        f.Open();
+        const QString path = f.dir->path(); // a folder: no file can take its place
+        QVERIFY(!f.form->SaveRegisters(path));
+        QCOMPARE(f.boxes.size(), 1);
+        QVERIFY2(f.boxes[0].text.startsWith(QStringLiteral("Unable to save the registers to %1: ")
+                                                .arg(QDir::toNativeSeparators(path))),
+                 qPrintable(f.boxes[0].text));
+        QVERIFY(QFileInfo(path).isDir());
+    }
+
+    // Under a file-size limit (as on a full disk) the save fails part-way:
+    // it says why, nothing says "Saved", and the file saved before is whole.
+    void saveUnderSizeLimit() {
+        OpenRead();
+        const QString path = f.dir->filePath(QStringLiteral("unit.csv"));
+        QVERIFY(f.form->SaveRegisters(path));
+        const QByteArray before = ReadAll(path);
+        QVERIFY(before.size() > 1024);
+        Type(38, QStringLiteral("5"));
+        const qsizetype lines = f.Lines().size();
+        const testsupport::LimitedRun run = testsupport::RunWithFileSizeLimit(1024, [&] {
+            const bool saved = f.form->SaveRegisters(path);
+            return QStringList{saved ? QStringLiteral("saved") : QStringLiteral("failed"),
+                               f.boxes.value(0).text, f.Lines().mid(lines).join(u'|')}
+                .join(u'\n')
+                .toUtf8();
+        });
+        QVERIFY(run.finished);
+        const QStringList said = QString::fromUtf8(run.result).split(u'\n');
+        QCOMPARE(said.size(), 3);
+        QCOMPARE(said[0], QStringLiteral("failed"));
+        QCOMPARE(said[1], QStringLiteral("Unable to save the registers to %1: %2")
+                              .arg(QDir::toNativeSeparators(path), qt_error_string(EFBIG)));
+        QCOMPARE(said[2], QString());
+        QCOMPARE(ReadAll(path), before);
+        QCOMPARE(QDir(f.dir->path()).entryList({QStringLiteral("unit.csv*")}, QDir::Files),
+                 QStringList{QStringLiteral("unit.csv")});
     }
 
     void saveFailureSaysWhy() {
