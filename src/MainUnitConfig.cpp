@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -235,20 +234,12 @@ bool TMainForm::SaveRegisters(const QString &path) {
 }
 
 bool TMainForm::LoadRegisters(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ui::ShowErrorMessage(
-            QStringLiteral("Unable to read %1: %2").arg(FileName(path), file.errorString()));
-        return false;
-    }
-    const core::ConfigFile config = core::ParseConfig(file.readAll());
+    const core::ConfigFile config = core::ReadConfigFile(path);
     if (!config.ok) {
-        const QString where =
-            config.badLine > 0
-                ? QStringLiteral("line %1, \"%2\": ").arg(config.badLine).arg(config.badText)
-                : QString();
-        ui::ShowErrorMessage(QStringLiteral("Nothing loaded from %1: %2%3.")
-                                 .arg(FileName(path), where, config.reason));
+        // In the log as well: the box is gone once answered.
+        const QString refusal = core::ConfigRefusal(config, FileName(path));
+        Memo1->AddLine(refusal);
+        ui::ShowErrorMessage(refusal);
         return false;
     }
     int changed = 0;

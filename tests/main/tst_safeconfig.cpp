@@ -285,31 +285,67 @@ private slots:
             << QByteArray("40001,a,1\n40002,b,x\n") << "line 2, \"40002,b,x\": not a number.";
         QTest::newRow("settings file without REG")
             << QByteArray("[Main]\r\nTop=1\r\n") << "no [REG] section.";
+        QTest::newRow("empty") << QByteArray() << "no registers.";
+        QTest::newRow("header only") << QByteArray("Register,Name,Value\r\n") << "no registers.";
+        QTest::newRow("long bad line")
+            << QByteArray("40001,a,1\n40002,b,") + QByteArray(500000, '7') + "x\n"
+            << "line 2, \"40002,b," + QString(72, u'7') + "\u2026\": not a number.";
+        QTest::newRow("1 MiB and 1 byte")
+            << QByteArray("40001,a,1\n").leftJustified(1048577, '\n') << "file larger than 1 MiB.";
     }
+    // A refused file changes nothing and says why twice: in its box and in
+    // one line of the log, there before the box shows.
     void loadRefusals() {
         QFETCH(QByteArray, file);
         QFETCH(QString, box);
         f.Open();
         Regs[0] = 9;
         const QString path = WriteFile(QStringLiteral("bad.csv"), file);
+        const qsizetype lines = f.Lines().size();
         QVERIFY(!f.form->LoadRegisters(path));
         QCOMPARE(f.boxes.size(), 1);
         QCOMPARE(f.boxes[0].text,
                  QStringLiteral("Nothing loaded from %1: ").arg(QDir::toNativeSeparators(path)) +
                      box);
+        QCOMPARE(f.Lines().mid(lines), QStringList{f.boxes[0].text});
+        QCOMPARE(f.boxes[0].linesBefore, lines + 1);
         QCOMPARE(Regs[0], uint16_t(9));
         QCOMPARE(RegStates[0], ValueState::Plain);
     }
 
-    void saveFailureSaysWhy() {
+    // Files that cannot be read to their end: nothing of them is taken.
+    // /proc/self/mem opens but fails its first read (address 0 is never
+    // mapped); /dev/zero never ends.
+    void loadUnreadable_data() {
+        QTest::addColumn<QString>("path"); // in the test's folder unless absolute
+        QTest::addColumn<QString>("box");  // after "<path>: "
+        QTest::newRow("read fails") << "/proc/self/mem"
+                                    << "Unable to read|Input/output error";
+        QTest::newRow("folder") << "folder"
+                                << "Unable to read|";
+        QTest::newRow("missing") << "missing.csv"
+                                 << "Unable to read|";
+        QTest::newRow("endless") << "/dev/zero"
+                                 << "Nothing loaded from|file larger than 1 MiB.";
+    }
+    void loadUnreadable() {
+        QFETCH(QString, path);
+        QFETCH(QString, box);
         f.Open();
-        const QString path = f.dir->path(); // a folder: no file can take its place
-        QVERIFY(!f.form->SaveRegisters(path));
+        QVERIFY(QDir(f.dir->path()).mkdir(QStringLiteral("folder")));
+        if (QDir::isRelativePath(path))
+            path = f.dir->filePath(path);
+        Regs[0] = 9;
+        const qsizetype lines = f.Lines().size();
+        QVERIFY(!f.form->LoadRegisters(path));
         QCOMPARE(f.boxes.size(), 1);
-        QVERIFY2(f.boxes[0].text.startsWith(QStringLiteral("Unable to save the registers to %1: ")
-                                                .arg(QDir::toNativeSeparators(path))),
-                 qPrintable(f.boxes[0].text));
-        QVERIFY(QFileInfo(path).isDir());
+        const QString text = f.boxes[0].text;
+        const QString head =
+            box.section(u'|', 0, 0) + u' ' + QDir::toNativeSeparators(path) + QStringLiteral(": ");
+        QVERIFY2(text.startsWith(head) && text.size() > head.size(), qPrintable(text));
+        QVERIFY2(text.endsWith(box.section(u'|', 1)), qPrintable(text));
+        QCOMPARE(f.Lines().mid(lines), QStringList{text});
+        QCOMPARE(Regs[0], uint16_t(9));
     }
 
     // Under a file-size limit (as on a full disk) the save fails part-way:
