@@ -101,7 +101,7 @@ QStringList AsReadIn(const QStringList &lines, ini::Encoding from, ini::Encoding
              QStringLiteral("%1 -> %2").arg(int(from)).arg(int(to)));
     QStringList out;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray bytes = ini::TIniFile::EncodeWindows1250(lines[i]);
+        const QByteArray bytes = core::EncodeWindows1250(lines[i]);
         // Line by line, a BOM at the start of a line is a character (as it
         // is for the reader, who decodes the whole file at once).
         QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);

@@ -8,15 +8,14 @@
 #include "Memo.h"
 #include "MessageBox.h"
 #include "Modbus.h"
+#include "SaveFile.h"
 #include "StringGrid.h"
 
 #include <QAction>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -208,39 +207,24 @@ void TMainForm::pmLoadRegsClick(QObject *) {
 }
 
 bool TMainForm::SaveRegisters(const QString &path) {
-    const auto fail = [&](const QString &why) {
+    const QString why = core::SaveBytes(path, core::RegistersCsv(Regs));
+    if (!why.isEmpty()) {
         ui::ShowErrorMessage(
             QStringLiteral("Unable to save the registers to %1: %2").arg(FileName(path), why));
         return false;
-    };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const QByteArray csv = core::RegistersCsv(Regs);
-    if (file.write(csv) != csv.size())
-        return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
+    }
     Memo1->AddLine(
         QStringLiteral("Saved %1 to %2.").arg(core::Registers(DeviceRegs), FileName(path)));
     return true;
 }
 
 bool TMainForm::LoadRegisters(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ui::ShowErrorMessage(
-            QStringLiteral("Unable to read %1: %2").arg(FileName(path), file.errorString()));
-        return false;
-    }
-    const core::ConfigFile config = core::ParseConfig(file.readAll());
+    const core::ConfigFile config = core::ReadConfigFile(path);
     if (!config.ok) {
-        const QString where =
-            config.badLine > 0
-                ? QStringLiteral("line %1, \"%2\": ").arg(config.badLine).arg(config.badText)
-                : QString();
-        ui::ShowErrorMessage(QStringLiteral("Nothing loaded from %1: %2%3.")
-                                 .arg(FileName(path), where, config.reason));
+        // In the log as well: the box is gone once answered.
+        const QString refusal = core::ConfigRefusal(config, FileName(path));
+        Memo1->AddLine(refusal);
+        ui::ShowErrorMessage(refusal);
         return false;
     }
     int changed = 0;

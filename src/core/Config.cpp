@@ -1,9 +1,11 @@
 #include "Config.h"
 #include "Answer.h"
 #include "Modbus.h"
+#include "TextFile.h"
 
+#include <QFile>
+#include <QIODevice>
 #include <QList>
-#include <QStringDecoder>
 #include <QStringList>
 #include <algorithm>
 
@@ -215,15 +217,15 @@ Word ParseWord(QString text, uint16_t &out) {
     return Word::Ok;
 }
 
-QString DecodeText(const QByteArray &data) {
-    if (data.startsWith("\xFF\xFE"))
-        return QStringDecoder(QStringDecoder::Utf16LE)(data.mid(2));
-    QByteArray body = data.startsWith("\xEF\xBB\xBF") ? data.mid(3) : data;
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(body);
-    if (utf8.hasError()) // a settings file in an 8-bit code page
-        text = QString::fromLatin1(body);
-    return text;
+// A bad line as a message quotes it: a line of a megabyte would make the
+// message box unusable.
+QString Quoted(const QString &line) {
+    if (line.size() <= MaxQuoted)
+        return line;
+    qsizetype n = MaxQuoted;
+    if (line[n - 1].isHighSurrogate())
+        --n; // never half of a pair
+    return line.left(n) + u'\u2026';
 }
 
 } // namespace
@@ -238,14 +240,12 @@ QByteArray RegistersCsv(ConstImage regs) {
 
 ConfigFile ParseConfig(const QByteArray &data) {
     ConfigFile f;
-    QString text = DecodeText(data);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(u'\r', u'\n');
-    const QStringList lines = text.split(u'\n');
+    QStringList lines, ends;
+    SplitLines(DecodeText(data).text, lines, ends);
 
     const auto bad = [&](int lineIndex, const QString &reason) {
         f.badLine = lineIndex + 1;
-        f.badText = lines[lineIndex];
+        f.badText = Quoted(lines[lineIndex]);
         f.reason = reason;
         return f;
     };
@@ -257,37 +257,44 @@ ConfigFile ParseConfig(const QByteArray &data) {
         ++f.count;
         return true;
     };
+    const auto done = [&] {
+        f.ok = f.count > 0;
+        if (!f.ok)
+            f.reason = QStringLiteral("no registers");
+        return f;
+    };
 
     int firstUsed = -1;
     for (int n = 0; n < lines.size() && firstUsed < 0; ++n)
         if (!lines[n].trimmed().isEmpty())
             firstUsed = n;
-    f.settingsFile = firstUsed >= 0 && lines[firstUsed].trimmed().startsWith(u'[');
+    f.settingsFile = firstUsed >= 0 && ParseIniLine(lines[firstUsed]).kind == IniLine::Section;
 
     if (f.settingsFile) {
+        // Sections and entries as the settings file's reader sees them.
         bool inReg = false, sawReg = false;
         for (int n = 0; n < lines.size(); ++n) {
-            const QString line = lines[n].trimmed();
+            const QStringView line = TrimBlanks(lines[n]);
             if (line.isEmpty() || line.startsWith(u';'))
                 continue;
-            if (line.startsWith(u'[')) {
-                inReg = line.compare(QLatin1String("[REG]"), Qt::CaseInsensitive) == 0;
+            const IniLine p = ParseIniLine(line);
+            if (p.kind == IniLine::Section) {
+                inReg = SameIniName(p.name, u"REG");
                 sawReg = sawReg || inReg;
                 continue;
             }
             if (!inReg)
                 continue;
-            const qsizetype eq = line.indexOf(u'=');
-            if (eq < 0)
+            if (p.kind != IniLine::Entry)
                 return bad(n, QStringLiteral("not a register line"));
-            const QString key = line.left(eq).trimmed();
+            const QString key = p.name.toString();
             bool ok = false;
             const int index = key.mid(1).toInt(&ok);
             if (!key.startsWith(u'R', Qt::CaseInsensitive) || !ok || index < 0 ||
                 index >= SavedRegs || key.mid(1) != QString::number(index))
                 return bad(n, QStringLiteral("unknown register"));
             uint16_t value = 0;
-            const Word w = ParseWord(line.mid(eq + 1), value);
+            const Word w = ParseWord(IniValue(p.value).toString(), value);
             if (w == Word::NotNumber)
                 return bad(n, QStringLiteral("not a number"));
             if (w == Word::OutOfRange)
@@ -301,8 +308,7 @@ ConfigFile ParseConfig(const QByteArray &data) {
             f.reason = QStringLiteral("no [REG] section");
             return f;
         }
-        f.ok = true;
-        return f;
+        return done();
     }
 
     for (int n = 0; n < lines.size(); ++n) {
@@ -331,8 +337,56 @@ ConfigFile ParseConfig(const QByteArray &data) {
         if (!take(index, number))
             return bad(n, QStringLiteral("register given twice"));
     }
-    f.ok = true;
-    return f;
+    return done();
+}
+
+ConfigFile ReadConfig(QIODevice &in) {
+    ConfigFile f;
+    const auto tooLarge = [&] {
+        f.reason = QStringLiteral("file larger than 1 MiB");
+        return f;
+    };
+    // A file says its size: no need to read a large one to refuse it.
+    if (!in.isSequential() && in.size() > MaxConfigSize)
+        return tooLarge();
+    QByteArray data;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 want = std::min<qint64>(chunk.size(), MaxConfigSize + 1 - data.size());
+        const qint64 n = in.read(chunk.data(), want);
+        if (n < 0) {
+            // What came before the failure is no file: nothing of it is taken.
+            f.readFailed = true;
+            f.reason = in.errorString();
+            return f;
+        }
+        if (n == 0)
+            break;
+        data.append(chunk.constData(), qsizetype(n));
+        if (data.size() > MaxConfigSize)
+            return tooLarge();
+    }
+    return ParseConfig(data);
+}
+
+ConfigFile ReadConfigFile(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        ConfigFile f;
+        f.readFailed = true;
+        f.reason = file.errorString();
+        return f;
+    }
+    return ReadConfig(file);
+}
+
+QString ConfigRefusal(const ConfigFile &f, const QString &fileName) {
+    if (f.readFailed)
+        return QStringLiteral("Unable to read %1: %2").arg(fileName, f.reason);
+    const QString where = f.badLine > 0
+                              ? QStringLiteral("line %1, \"%2\": ").arg(f.badLine).arg(f.badText)
+                              : QString();
+    return QStringLiteral("Nothing loaded from %1: %2%3.").arg(fileName, where, f.reason);
 }
 
 } // namespace core

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <span>
 
+class QIODevice;
+
 namespace core {
 
 enum class ValueState : uint8_t {
@@ -86,17 +88,41 @@ QByteArray RegistersCsv(ConstImage regs);
 // subset of registers, decimal or 0x-hex values, any line end) or, when its
 // first line that holds anything opens a section, a settings file whose
 // [REG] section gives R0..R154 (R155, the word after the device's last
-// register, is skipped). A register given twice is a bad line as well.
+// register, is skipped). Bytes, lines, sections and entries are read as the
+// settings file's reader reads them (TextFile.h): UTF-16 by its BOM, UTF-8,
+// or the 8-bit code page; "[ reg ]" is the section; quotes around a value
+// go. A register given twice is a bad line as well, and a file that gives
+// no register is refused.
 struct ConfigFile {
     bool ok = false;
     bool settingsFile = false;
-    int badLine = 0; // 1-based; 0 when the whole file is at fault
-    QString badText; // that line as it stands
-    QString reason;  // "unknown register", "value outside 0..65535", ...
+    bool readFailed = false; // not opened or not read to its end: reason is the system's
+    int badLine = 0;         // 1-based; 0 when the whole file is at fault
+    QString badText;         // that line, its first MaxQuoted characters and "…" if longer
+    QString reason;          // "unknown register", "value outside 0..65535", ...
     bool given[DeviceRegs] = {};
     uint16_t values[DeviceRegs] = {};
     int count = 0; // registers given
 };
 ConfigFile ParseConfig(const QByteArray &data);
+
+// A saved CSV is under 3 KB and a settings file some 4 KB: anything over
+// this is no configuration file, and is refused before it is read.
+constexpr qint64 MaxConfigSize = qint64(1) << 20;
+constexpr int MaxQuoted = 80;
+
+// Reads in to its end and parses what it holds. A device larger than
+// MaxConfigSize is refused (one that tells its size, before any read), and
+// so is one whose read fails part-way: nothing of a file is taken unless
+// all of it was read.
+ConfigFile ReadConfig(QIODevice &in);
+// The same for the file at path; one that cannot be opened is readFailed.
+ConfigFile ReadConfigFile(const QString &path);
+
+// A refused file as the program tells it, fileName as it is to be shown:
+// "Unable to read <fileName>: <system reason>" when it could not be read,
+// else "Nothing loaded from <fileName>: line 2, "40200,b,2": unknown
+// register." or "Nothing loaded from <fileName>: no registers.".
+QString ConfigRefusal(const ConfigFile &f, const QString &fileName);
 
 } // namespace core

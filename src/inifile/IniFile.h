@@ -13,11 +13,11 @@
 // Names are compared ignoring letter case and their spelling in the file is
 // never rewritten.
 //
-// The file keeps the encoding it was found in, decided in this order:
-// UTF-16LE or UTF-16BE when it begins with that BOM; UTF-8 (with or without
-// BOM) when the whole file is valid UTF-8, a sequence cut off at its end
-// included as invalid; otherwise the 8-bit code page (a UTF-8 BOM in front of
-// such a file is kept). A new file is UTF-8 without BOM.
+// The file keeps the encoding it was found in, decided by core::DecodeText
+// (TextFile.h), which the register files are read with as well; a UTF-8 BOM
+// in front of an 8-bit file is kept. A new file is UTF-8 without BOM.
+#include "TextFile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -25,7 +25,7 @@
 
 namespace ini {
 
-enum class Encoding { Utf8, Utf16LE, EightBit, Utf8Bom, Utf16BE };
+using Encoding = core::TextEncoding;
 
 class TIniFile {
 public:
@@ -61,12 +61,6 @@ public:
 
     // Longest value that ReadString returns.
     static constexpr int MaxValueLength = 2047;
-
-    // Windows-1250, the 8-bit code page of files that are not Unicode (see
-    // EightBitPage in the source). Characters the code page lacks are
-    // written as '?'.
-    static QString DecodeWindows1250(const QByteArray &bytes);
-    static QByteArray EncodeWindows1250(const QString &text);
 
 private:
     struct Place {

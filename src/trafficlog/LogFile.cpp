@@ -1,11 +1,11 @@
 #include "LogFile.h"
 #include "LogStore.h"
+#include "SaveFile.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QIODevice>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,7 +84,7 @@ bool WriteLog(const LogStore &store, qsizetype count, QIODevice &out,
     buffer.reserve(FlushAt + 4096);
     int64_t sendTime = -1;
     const auto flush = [&] {
-        if (out.write(buffer) != buffer.size()) {
+        if (!core::WriteAll(out, buffer)) {
             if (error)
                 *error = out.errorString();
             return false;
@@ -137,17 +137,17 @@ bool SaveLog(const LogStore &store, qsizetype count, const QString &path,
         return !stopped;
     };
     QString why;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        why = file.errorString();
-    } else if (!WriteLog(store, count, file, step, &why)) {
-        file.cancelWriting();
+    core::SaveFile file(path);
+    if (!file.Open()) {
+        why = file.Error();
+    } else if (!WriteLog(store, count, file.Device(), step, &why)) {
+        file.Cancel();
         if (why.isEmpty() && !stopped)
-            why = file.errorString();
-    } else if (file.commit()) {
+            why = file.Device().errorString();
+    } else if (file.Commit()) {
         return true;
     } else {
-        why = file.errorString();
+        why = file.Error();
     }
     if (error)
         *error = why;

@@ -32,7 +32,7 @@ bool WriteLog(const LogStore &store, qsizetype count, QIODevice &out,
               const std::function<bool(qsizetype)> &progress, QString *error);
 
 // Writes the first `count` lines to path through a temporary file
-// (QSaveFile): a save that fails or that progress stops leaves the file
+// (core::SaveFile): a save that fails or that progress stops leaves the file
 // there as it was. On a failure error says why (empty when stopped).
 bool SaveLog(const LogStore &store, qsizetype count, const QString &path,
              const std::function<bool(qsizetype)> &progress, QString *error);

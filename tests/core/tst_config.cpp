@@ -18,6 +18,12 @@ QByteArray Utf16(const char16_t *text) {
     const QString s = QString::fromUtf16(text);
     return QByteArray(reinterpret_cast<const char *>(s.utf16()), s.size() * 2);
 }
+QByteArray Utf16Be(const char16_t *text) {
+    QByteArray b;
+    for (const char16_t *p = text; *p; ++p)
+        b.append(char(*p >> 8)).append(char(*p & 0xFF));
+    return b;
+}
 } // namespace
 
 class TestConfig : public QObject {
@@ -206,6 +212,22 @@ private slots:
         QTest::newRow("settings file R01") << QByteArray("[REG]\nR01=1\n") << 2 << "unknown register" << 0 << 0 << 0;
         QTest::newRow("settings file 70000") << QByteArray("[REG]\nR0=70000\n") << 2 << "value outside 0..65535" << 0 << 0 << 0;
         QTest::newRow("settings file without REG") << QByteArray("[Main]\nTop=1\n") << 0 << "no [REG] section" << 0 << 0 << 0;
+        // As the settings file's reader has it: BOMs, blanks in a section's
+        // name, quotes around a value, a run of CRs before LF as one line end.
+        QTest::newRow("settings file in UTF-16BE")
+            << QByteArray("\xFE\xFF") + Utf16Be(u"[REG]\r\nR36=502\r\n")
+            << 0 << "" << 1 << 36 << 502;
+        QTest::newRow("CSV in UTF-16BE")
+            << QByteArray("\xFE\xFF") + Utf16Be(u"40038,Jasno\u015B\u0107,80\r\n")
+            << 0 << "" << 1 << 37 << 80;
+        QTest::newRow("section [ REG ]") << QByteArray("[ REG ]\r\nR5 = 7\r\n") << 0 << "" << 1 << 5 << 7;
+        QTest::newRow("section [\treg] and a note") << QByteArray("[\treg] ; by hand\nR5=7\n") << 0 << "" << 1 << 5 << 7;
+        QTest::newRow("quoted value") << QByteArray("[REG]\nR5=\"7\"\nR6='8'\n") << 0 << "" << 2 << 6 << 8;
+        QTest::newRow("CR CR LF") << QByteArray("40001,x,1\r\r\n40002,x,y\r\r\n") << 2 << "not a number" << 0 << 0 << 0;
+        QTest::newRow("empty file") << QByteArray() << 0 << "no registers" << 0 << 0 << 0;
+        QTest::newRow("blank lines") << QByteArray("\r\n \r\n") << 0 << "no registers" << 0 << 0 << 0;
+        QTest::newRow("header only") << QByteArray("Register,Name,Value\r\n") << 0 << "no registers" << 0 << 0 << 0;
+        QTest::newRow("REG without registers") << QByteArray("[REG]\r\nR155=9\r\n[LAN]\r\nip=1\r\n") << 0 << "no registers" << 0 << 0 << 0;
         // clang-format on
     }
     void parse() {
@@ -224,6 +246,33 @@ private slots:
         QCOMPARE(f.count, count);
         QVERIFY(f.given[index]);
         QCOMPARE(int(f.values[index]), value);
+    }
+
+    // A refusal quotes at most MaxQuoted characters of the bad line, decoded
+    // as the file is.
+    void badText_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("badText");
+        const QByteArray longLine = "40001,x," + QByteArray(100000, '1');
+        QTest::newRow("80 characters") << QByteArray("40001,x,") + QByteArray(72, 'a') + '\n'
+                                       << QStringLiteral("40001,x,") + QString(72, u'a');
+        QTest::newRow("100000 characters")
+            << longLine + '\n'
+            << QStringLiteral("40001,x,") + QString(72, u'1') + u'\u2026';
+        // 79 characters, then a character outside the BMP: not cut in half.
+        QTest::newRow("pair at the cut")
+            << QByteArray("4000x,") + QByteArray(73, 'b') + "\xF0\x9F\x98\x80,1\n"
+            << QStringLiteral("4000x,") + QString(73, u'b') + u'\u2026';
+        QTest::newRow("8-bit code page")
+            << QByteArray("40038,Jasno\x9C\xE6,x\n") << QStringLiteral("40038,Jasno\u015B\u0107,x");
+    }
+    void badText() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, badText);
+        const core::ConfigFile f = core::ParseConfig(file);
+        QVERIFY(!f.ok);
+        QCOMPARE(f.badLine, 1);
+        QCOMPARE(f.badText, badText);
     }
 };
 

@@ -1,5 +1,6 @@
 // The traffic log widget alone: lines, view, wrapping, font, painting,
 // typing, selection, clipboard, context menu, focus, and the saved file.
+#include "FileSizeLimit.h"
 #include "Memo.h"
 #include "MessageBox.h"
 
@@ -15,8 +16,7 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <cerrno>
 
 using ui::TMemo;
 using Pos = TMemo::Position;
@@ -503,14 +503,21 @@ private slots:
 
     // A save that fails says why and loses nothing: the file there before
     // is as it was, no temporary file is left, the log keeps every line.
+    // Under a file-size limit a log smaller than the file's write buffer
+    // fails only when that buffer is written out, at the commit.
     void failedSave_data() {
         QTest::addColumn<QString>("where");
-        QTest::newRow("missing folder") << "missing/log.txt";
-        QTest::newRow("a folder") << "folder";
-        QTest::newRow("file size limit") << "old.txt";
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("limit"); // bytes a file may grow to; 0: none
+        QTest::newRow("missing folder") << "missing/log.txt" << 20000 << 0;
+        QTest::newRow("a folder") << "folder" << 20000 << 0;
+        QTest::newRow("file size limit") << "old.txt" << 20000 << 64 * 1024;
+        QTest::newRow("4 KB log, 1 KiB limit") << "old.txt" << 60 << 1024;
     }
     void failedSave() {
         QFETCH(QString, where);
+        QFETCH(int, lines);
+        QFETCH(int, limit);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
         QFile old(dir.filePath(QStringLiteral("old.txt")));
@@ -518,35 +525,35 @@ private slots:
         old.write("the previous log\r\n");
         old.close();
         TMemo m;
-        for (int i = 0; i < 20000; ++i)
+        for (int i = 0; i < lines; ++i)
             m.AddLine(QStringLiteral("Receive: 00 01 00 01 00 05 01 03 02 00 %1 ").arg(i % 100));
-        rlimit saved{};
-        const bool limit = where == QStringLiteral("old.txt");
-        if (limit) { // writes beyond 64 KiB fail (EFBIG), as on a full disk
-            ::signal(SIGXFSZ, SIG_IGN);
-            ::getrlimit(RLIMIT_FSIZE, &saved);
-            rlimit small = saved;
-            small.rlim_cur = 64 * 1024;
-            ::setrlimit(RLIMIT_FSIZE, &small);
-        }
         const QString path = dir.filePath(where);
-        const bool ok = m.SaveLog(path);
-        if (limit)
-            ::setrlimit(RLIMIT_FSIZE, &saved);
-        QVERIFY(!ok);
-        QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Unable to save the log to ") +
-                                          QDir::toNativeSeparators(path) + QStringLiteral(": ")),
-                 qPrintable(boxes[0].text));
-        QVERIFY2(boxes[0].text.size() >
-                     QStringLiteral("Unable to save the log to : ").size() + path.size(),
-                 qPrintable(boxes[0].text)); // a reason follows
-        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        const auto save = [&] {
+            return m.SaveLog(path) ? QByteArray("saved") : boxes.value(0).text.toUtf8();
+        };
+        QString box;
+        if (limit > 0) {
+            const testsupport::LimitedRun run =
+                testsupport::RunWithFileSizeLimit(rlim_t(limit), save);
+            QVERIFY(run.finished);
+            box = QString::fromUtf8(run.result);
+        } else {
+            box = QString::fromUtf8(save());
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        }
+        QVERIFY2(box.startsWith(QStringLiteral("Unable to save the log to ") +
+                                QDir::toNativeSeparators(path) + QStringLiteral(": ")),
+                 qPrintable(box));
+        QVERIFY2(box.size() > QStringLiteral("Unable to save the log to : ").size() + path.size(),
+                 qPrintable(box)); // a reason follows
+        if (limit > 0)             // the system's own words for it
+            QVERIFY2(box.endsWith(qt_error_string(EFBIG)), qPrintable(box));
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("the previous log\r\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot),
                  QStringList{"old.txt"});
-        QCOMPARE(m.Store().Count(), qsizetype(20000));
+        QCOMPARE(m.Store().Count(), qsizetype(lines));
     }
 };
 

@@ -2,6 +2,7 @@
 // stopped): value states after reads, edits, loads and writes, verified
 // writes against the refusing version and the brightness that keeps at
 // most 100, compare, configuration files, the pop-up menu by keyboard.
+#include "FileSizeLimit.h"
 #include "FormFixture.h"
 #include "SimProcess.h"
 #include "StringGrid.h"
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 using core::ValueState;
@@ -50,6 +52,10 @@ class TestSafeConfig : public QObject {
         f.form->pmSendRegisterClick(nullptr);
     }
     bool Coloured(int row) const { return f.form->sg->CellColoursAt(2, row).background.isValid(); }
+    static QByteArray ReadAll(const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     QString WriteFile(const QString &name, const QByteArray &data) {
         const QString path = f.dir->filePath(name);
         QFile file(path);
@@ -279,20 +285,96 @@ private slots:
             << QByteArray("40001,a,1\n40002,b,x\n") << "line 2, \"40002,b,x\": not a number.";
         QTest::newRow("settings file without REG")
             << QByteArray("[Main]\r\nTop=1\r\n") << "no [REG] section.";
+        QTest::newRow("empty") << QByteArray() << "no registers.";
+        QTest::newRow("header only") << QByteArray("Register,Name,Value\r\n") << "no registers.";
+        QTest::newRow("long bad line")
+            << QByteArray("40001,a,1\n40002,b,") + QByteArray(500000, '7') + "x\n"
+            << "line 2, \"40002,b," + QString(72, u'7') + "\u2026\": not a number.";
+        QTest::newRow("1 MiB and 1 byte")
+            << QByteArray("40001,a,1\n").leftJustified(1048577, '\n') << "file larger than 1 MiB.";
     }
+    // A refused file changes nothing and says why twice: in its box and in
+    // one line of the log, there before the box shows.
     void loadRefusals() {
         QFETCH(QByteArray, file);
         QFETCH(QString, box);
         f.Open();
         Regs[0] = 9;
         const QString path = WriteFile(QStringLiteral("bad.csv"), file);
+        const qsizetype lines = f.Lines().size();
         QVERIFY(!f.form->LoadRegisters(path));
         QCOMPARE(f.boxes.size(), 1);
         QCOMPARE(f.boxes[0].text,
                  QStringLiteral("Nothing loaded from %1: ").arg(QDir::toNativeSeparators(path)) +
                      box);
+        QCOMPARE(f.Lines().mid(lines), QStringList{f.boxes[0].text});
+        QCOMPARE(f.boxes[0].linesBefore, lines + 1);
         QCOMPARE(Regs[0], uint16_t(9));
         QCOMPARE(RegStates[0], ValueState::Plain);
+    }
+
+    // Files that cannot be read to their end: nothing of them is taken.
+    // /proc/self/mem opens but fails its first read (address 0 is never
+    // mapped); /dev/zero never ends.
+    void loadUnreadable_data() {
+        QTest::addColumn<QString>("path"); // in the test's folder unless absolute
+        QTest::addColumn<QString>("box");  // after "<path>: "
+        QTest::newRow("read fails") << "/proc/self/mem"
+                                    << "Unable to read|Input/output error";
+        QTest::newRow("folder") << "folder"
+                                << "Unable to read|";
+        QTest::newRow("missing") << "missing.csv"
+                                 << "Unable to read|";
+        QTest::newRow("endless") << "/dev/zero"
+                                 << "Nothing loaded from|file larger than 1 MiB.";
+    }
+    void loadUnreadable() {
+        QFETCH(QString, path);
+        QFETCH(QString, box);
+        f.Open();
+        QVERIFY(QDir(f.dir->path()).mkdir(QStringLiteral("folder")));
+        if (QDir::isRelativePath(path))
+            path = f.dir->filePath(path);
+        Regs[0] = 9;
+        const qsizetype lines = f.Lines().size();
+        QVERIFY(!f.form->LoadRegisters(path));
+        QCOMPARE(f.boxes.size(), 1);
+        const QString text = f.boxes[0].text;
+        const QString head =
+            box.section(u'|', 0, 0) + u' ' + QDir::toNativeSeparators(path) + QStringLiteral(": ");
+        QVERIFY2(text.startsWith(head) && text.size() > head.size(), qPrintable(text));
+        QVERIFY2(text.endsWith(box.section(u'|', 1)), qPrintable(text));
+        QCOMPARE(f.Lines().mid(lines), QStringList{text});
+        QCOMPARE(Regs[0], uint16_t(9));
+    }
+
+    // Under a file-size limit (as on a full disk) the save fails part-way:
+    // it says why, nothing says "Saved", and the file saved before is whole.
+    void saveUnderSizeLimit() {
+        OpenRead();
+        const QString path = f.dir->filePath(QStringLiteral("unit.csv"));
+        QVERIFY(f.form->SaveRegisters(path));
+        const QByteArray before = ReadAll(path);
+        QVERIFY(before.size() > 1024);
+        Type(38, QStringLiteral("5"));
+        const qsizetype lines = f.Lines().size();
+        const testsupport::LimitedRun run = testsupport::RunWithFileSizeLimit(1024, [&] {
+            const bool saved = f.form->SaveRegisters(path);
+            return QStringList{saved ? QStringLiteral("saved") : QStringLiteral("failed"),
+                               f.boxes.value(0).text, f.Lines().mid(lines).join(u'|')}
+                .join(u'\n')
+                .toUtf8();
+        });
+        QVERIFY(run.finished);
+        const QStringList said = QString::fromUtf8(run.result).split(u'\n');
+        QCOMPARE(said.size(), 3);
+        QCOMPARE(said[0], QStringLiteral("failed"));
+        QCOMPARE(said[1], QStringLiteral("Unable to save the registers to %1: %2")
+                              .arg(QDir::toNativeSeparators(path), qt_error_string(EFBIG)));
+        QCOMPARE(said[2], QString());
+        QCOMPARE(ReadAll(path), before);
+        QCOMPARE(QDir(f.dir->path()).entryList({QStringLiteral("unit.csv*")}, QDir::Files),
+                 QStringList{QStringLiteral("unit.csv")});
     }
 
     void saveFailureSaysWhy() {
