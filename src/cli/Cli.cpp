@@ -5,6 +5,7 @@
 #include "IniFile.h"
 #include "Modbus.h"
 #include "Provision.h"
+#include "SaveFile.h"
 #include "Session.h"
 #include "TcpClient.h"
 
@@ -138,9 +139,9 @@ int CmdSave(Link &link, const QStringList &args) {
     if (args.size() != 1)
         throw UsageError(QStringLiteral("save needs one FILE"));
     // Opened first: a file that cannot be written costs no request.
-    QSaveFile file(args[0]);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw UsageError(QStringLiteral("cannot write %1: %2").arg(args[0], file.errorString()));
+    core::SaveFile file(args[0]);
+    if (!file.Open())
+        throw UsageError(QStringLiteral("cannot write %1: %2").arg(args[0], file.Error()));
     if (!link.Open())
         return NoAnswer;
     uint16_t image[core::ImageSize] = {};
@@ -148,9 +149,8 @@ int CmdSave(Link &link, const QStringList &args) {
         link.Judge(link.session.ReadRange(0, core::DeviceRegs, image), core::DeviceRegs);
     if (code != Done)
         return code;
-    const QByteArray csv = core::RegistersCsv(image);
-    if (file.write(csv) != csv.size() || !file.commit())
-        throw UsageError(QStringLiteral("cannot write %1: %2").arg(args[0], file.errorString()));
+    if (!file.Write(core::RegistersCsv(image)) || !file.Commit())
+        throw UsageError(QStringLiteral("cannot write %1: %2").arg(args[0], file.Error()));
     link.PrintEvent(
         QStringLiteral("save"),
         QStringLiteral("Saved %1 to %2.").arg(core::Registers(core::DeviceRegs), args[0]));

@@ -166,21 +166,9 @@ bool IsCommandRegister(int index) {
 }
 
 core::ConfigFile ReadConfig(const QString &path) {
-    constexpr qint64 Limit = 1 << 20;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw UsageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    if (file.size() > Limit)
-        throw UsageError(QStringLiteral("%1 is over 1 MiB: no configuration file").arg(path));
-    const QByteArray data = file.read(Limit + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw UsageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    const core::ConfigFile config = core::ParseConfig(data);
+    const core::ConfigFile config = core::ReadConfigFile(path);
     if (!config.ok)
-        throw UsageError(
-            config.badLine > 0
-                ? QStringLiteral("%1, line %2: %3").arg(path).arg(config.badLine).arg(config.reason)
-                : QStringLiteral("%1: %2").arg(path, config.reason));
+        throw UsageError(core::ConfigRefusal(config, path));
     return config;
 }
 

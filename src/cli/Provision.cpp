@@ -1,5 +1,6 @@
 #include "Provision.h"
 #include "Modbus.h"
+#include "SaveFile.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -127,9 +128,7 @@ QString ResultWord(int code, const Link &link) {
 }
 
 bool SaveBytes(const QString &path, const QByteArray &bytes) {
-    QSaveFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && f.write(bytes) == bytes.size() &&
-           f.commit();
+    return core::SaveBytes(path, bytes).isEmpty();
 }
 
 struct Job {
@@ -404,7 +403,7 @@ int Provision(const QCommandLineParser &parser, const Settings &base, QTextStrea
     QFile list(listPath);
     if (!list.open(QIODevice::ReadOnly))
         throw UsageError(QStringLiteral("cannot read %1: %2").arg(listPath, list.errorString()));
-    if (list.size() > (1 << 20))
+    if (list.size() > core::MaxConfigSize)
         throw UsageError(QStringLiteral("%1 is over 1 MiB").arg(listPath));
     const QList<Module> modules = ParseDeviceList(list.readAll(), listPath);
 
@@ -444,11 +443,9 @@ int Provision(const QCommandLineParser &parser, const Settings &base, QTextStrea
             if (i >= modules.size())
                 return;
             Outcome o = RunModule(modules[i], job);
-            QSaveFile result(QDir(QDir(records).filePath(FolderName(modules[i].name)))
-                                 .filePath(QStringLiteral("result.json")));
-            const QByteArray json = QJsonDocument(ResultJson(modules[i], o)).toJson();
-            if (!result.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-                result.write(json) != json.size() || !result.commit())
+            const QString result = QDir(QDir(records).filePath(FolderName(modules[i].name)))
+                                       .filePath(QStringLiteral("result.json"));
+            if (!SaveBytes(result, QJsonDocument(ResultJson(modules[i], o)).toJson()))
                 o.reason += QStringLiteral(" (result.json not written)");
             const std::lock_guard<std::mutex> lock(progress);
             ++finished;

@@ -80,7 +80,7 @@ private slots:
         QTest::newRow("port 0") << QStringList{"read", "--port", "0"} << "--port needs";
         QTest::newRow("node 256") << QStringList{"read", "--node", "256"} << "--node needs";
         QTest::newRow("format xml") << QStringList{"read", "--format", "xml"} << "--format";
-        QTest::newRow("no such file") << QStringList{"load", "missing.csv"} << "cannot read";
+        QTest::newRow("no such file") << QStringList{"load", "missing.csv"} << "Unable to read";
         QTest::newRow("bad line") << QStringList{"load", "bad.csv"} << "line 2";
         QTest::newRow("commands only") << QStringList{"load", "commands.csv"} << "no register";
         QTest::newRow("compare bad file") << QStringList{"compare", "bad.csv"} << "line 2";
