@@ -49,7 +49,9 @@ Look LookFor(const QPalette &palette) {
             {QColor::fromRgb(QRgb(0xA84300)), QColor::fromRgb(QRgb(0xFFFFFF))}};
 }
 
-QString StateHint(core::ValueState state) {
+} // namespace
+
+QString ValueStateHint(core::ValueState state) {
     switch (state) {
     case core::ValueState::Changed:
         return QStringLiteral("Changed by the last read: the device sent another value than "
@@ -64,6 +66,8 @@ QString StateHint(core::ValueState state) {
     }
     return QString();
 }
+
+namespace {
 
 QString FileName(const QString &path) {
     return QDir::toNativeSeparators(path);
@@ -133,8 +137,9 @@ void TMainForm::PaintValueStates() {
         else if (state == core::ValueState::Differs)
             c = look.differs;
         sg->SetCellColours(ValueCol, index + 1, c);
-        sg->SetCellHint(ValueCol, index + 1, StateHint(state));
+        sg->SetCellHint(ValueCol, index + 1, ValueStateHint(state));
     }
+    ExplainNetSettings();
 }
 
 void TMainForm::ConfigBeforeRead() {
@@ -155,27 +160,28 @@ void TMainForm::ConfigAfterRead(int32_t first, int32_t count) {
     PaintValueStates();
 }
 
-void TMainForm::ConfigAfterWrite(bool verify) {
+bool TMainForm::ConfigAfterWrite(bool verify, bool always) {
     core::Written written;
     if (RecCount <= 0 || !core::WriteAcknowledged(Request(), Answer()) ||
         !core::WrittenRegisters(Request(), written))
-        return;
+        return false;
     core::MarkWritten(RegStates, written.first, int(written.words.size()));
     PaintValueStates();
-    if (!verify || !pmVerifyWrites->isChecked())
-        return;
+    if (!verify || (!always && !pmVerifyWrites->isChecked()))
+        return false;
     // One read of the written registers, beside the image.
     const int quantity = int(written.words.size());
     SendCount = core::ReadHoldingFrame(SBuf, FrameHeader(), written.first, quantity);
     ReadAsideExchange();
     if (RecCount < 0)
-        return;
+        return false;
     const core::ReadBack back = core::ReadAnswerWords(Answer(), quantity);
     if (!back.words.isEmpty()) {
         core::MarkCompared(RegStates, Regs, written.first, back.words);
         PaintValueStates();
     }
     Memo1->AddLine(core::VerifyText(written, back));
+    return !back.words.isEmpty() && back.words == written.words;
 }
 
 void TMainForm::pmCompareClick(QObject *) {
