@@ -76,7 +76,7 @@ TNetworkDialog::TNetworkDialog(const core::NetSettings &current, QWidget *parent
         auto *now = new QLabel(CurrentText(current, field), this);
         now->setTextInteractionFlags(Qt::TextSelectableByMouse);
         labReasons[size_t(i)] = new QLabel(this);
-        edit->setAccessibleName(QStringLiteral("New ") + captions[i].chopped(1).toLower());
+        edit->setAccessibleName(QStringLiteral("New ") + captions[i].chopped(1));
         grid->addWidget(caption, i + 1, 0);
         grid->addWidget(now, i + 1, 1);
         grid->addWidget(edit, i + 1, 2);
