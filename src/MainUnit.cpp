@@ -135,6 +135,7 @@ TMainForm::TMainForm(QWidget *parent, const QString &programPath)
     CreateControls();
     WireEvents();
     CreateConfig();
+    CreateNetwork();
     ui::Dispatch([this] { FormCreate(this); });
     Timer1->start();
 }

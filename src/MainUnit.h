@@ -49,7 +49,8 @@ class TcpClient;
 }
 namespace core {
 struct Mbap;
-}
+struct NetSettings;
+} // namespace core
 
 class TMainForm;
 
@@ -80,6 +81,8 @@ void ResetModuleState();
 
 // What is known of each register's word this session (MainUnitConfig.cpp).
 extern core::ValueState RegStates[RegsSize];
+// The tooltip line of a value state; empty for a plain word.
+QString ValueStateHint(core::ValueState state);
 // Marks a register pending when the handler in scope changes its word.
 struct PendingOnChange {
     explicit PendingOnChange(int32_t index);
@@ -192,14 +195,26 @@ public:
     void ConfigBeforeRead();
     void ConfigAfterRead(int32_t first, int32_t count);
     // After a write's exchange; verify: read the written registers back
-    // when "Verify writes" is on.
-    void ConfigAfterWrite(const engine::Reply &reply, bool verify);
+    // when "Verify writes" is on, or whatever it says with always. True when
+    // such a read-back found every written word on the device.
+    bool ConfigAfterWrite(const engine::Reply &reply, bool verify, bool always = false);
     void PaintValueStates();
     void pmCompareClick(QObject *Sender);
     void pmSaveRegsClick(QObject *Sender);
     void pmLoadRegsClick(QObject *Sender);
     bool SaveRegisters(const QString &path);
     bool LoadRegisters(const QString &path);
+
+    // The module's network settings, 40025..40037 (MainUnitNetwork.cpp).
+    QAction *pmNetwork;
+    void CreateNetwork();
+    void pmNetworkClick(QObject *Sender);
+    // Puts the settings into the image, pending like typed values, writes
+    // the thirteen registers in one function-16 request and always reads
+    // them back. True when the device acknowledged and holds them.
+    bool WriteNetSettings(const core::NetSettings &settings);
+    // The decoded settings in the tooltips of their thirteen rows.
+    void ExplainNetSettings();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -45,7 +45,9 @@ Look LookFor(const QPalette &palette) {
             {QColor::fromRgb(QRgb(0xA84300)), QColor::fromRgb(QRgb(0xFFFFFF))}};
 }
 
-QString StateHint(core::ValueState state) {
+} // namespace
+
+QString ValueStateHint(core::ValueState state) {
     switch (state) {
     case core::ValueState::Changed:
         return QStringLiteral("Changed by the last read: the device sent another value than "
@@ -60,6 +62,8 @@ QString StateHint(core::ValueState state) {
     }
     return QString();
 }
+
+namespace {
 
 QString FileName(const QString &path) {
     return QDir::toNativeSeparators(path);
@@ -129,8 +133,9 @@ void TMainForm::PaintValueStates() {
         else if (state == core::ValueState::Differs)
             c = look.differs;
         sg->SetCellColours(ValueCol, index + 1, c);
-        sg->SetCellHint(ValueCol, index + 1, StateHint(state));
+        sg->SetCellHint(ValueCol, index + 1, ValueStateHint(state));
     }
+    ExplainNetSettings();
 }
 
 void TMainForm::ConfigBeforeRead() {
@@ -149,14 +154,14 @@ void TMainForm::ConfigAfterRead(int32_t first, int32_t) {
     PaintValueStates();
 }
 
-void TMainForm::ConfigAfterWrite(const engine::Reply &reply, bool verify) {
+bool TMainForm::ConfigAfterWrite(const engine::Reply &reply, bool verify, bool always) {
     core::Written written;
     if (!reply.acknowledged || !core::WrittenRegisters(Request(), written))
-        return;
+        return false;
     core::MarkWritten(RegStates, written.first, int(written.words.size()));
     PaintValueStates();
-    if (!verify || !pmVerifyWrites->isChecked())
-        return;
+    if (!verify || (!always && !pmVerifyWrites->isChecked()))
+        return false;
     // One read of the written registers, beside the image.
     const engine::ReadAside back = Engine().Verify(written);
     if (back.exchange.Answered())
@@ -165,6 +170,7 @@ void TMainForm::ConfigAfterWrite(const engine::Reply &reply, bool verify) {
         core::MarkCompared(RegStates, Regs, written.first, back.words.words);
         PaintValueStates();
     }
+    return !back.words.words.isEmpty() && back.words.words == written.words;
 }
 
 void TMainForm::pmCompareClick(QObject *) {

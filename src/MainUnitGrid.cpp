@@ -53,6 +53,7 @@ void TMainForm::RefreshSG() {
     for (int index = core::TextStart; index < DeviceRegs; ++index)
         sg->SetCell(ValueCol, index + 1,
                     index <= lastCharIndex ? QString(QChar(char16_t(Regs[index]))) : QString());
+    ExplainNetSettings();
     CreateTextFromRegs();
 }
 

@@ -3,6 +3,7 @@
 #include "Edits.h"
 #include "MainUnit.h"
 #include "Memo.h"
+#include "NetSettings.h"
 #include "RegisterMap.h"
 #include "StringGrid.h"
 
@@ -85,4 +86,24 @@ void TMainForm::ExplainControls() {
     Explain(Memo1, QStringLiteral("Traffic log"));
     for (QGroupBox *group : {GroupBox1, gbClient, gbReadRegs, gbText, gbModbus, gbFunc})
         Explain(group, group->title());
+}
+
+// Each of the thirteen rows shows the whole setting its word belongs to, as
+// the image holds it now: the name cell after the register's meaning, the
+// value cell after its state.
+void TMainForm::ExplainNetSettings() {
+    const core::NetSettings settings = core::NetSettings::FromImage(Regs);
+    const core::NetCheck check = core::CheckNetSettings(settings);
+    QString setting = core::NetDescription(settings);
+    if (!check.Ok())
+        setting += QStringLiteral("\nNot a valid setting: ") + check.Problems();
+    if (!check.warning.isEmpty())
+        setting += QStringLiteral("\nWarning: ") + check.warning;
+    for (int index = core::NetFirstIndex; index < core::NetFirstIndex + core::NetWordCount;
+         ++index) {
+        const int row = index + 1;
+        sg->SetCellHint(1, row, core::RegisterMeaning(row) + u'\n' + setting);
+        const QString state = ValueStateHint(RegStates[index]);
+        sg->SetCellHint(2, row, state.isEmpty() ? setting : state + u'\n' + setting);
+    }
 }

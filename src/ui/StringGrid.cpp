@@ -578,14 +578,17 @@ void TStringGrid::paintEvent(QPaintEvent *event) {
                     fg = own.text;
             }
             p.fillRect(cell, bg);
-            if (selected && own.background.isValid())
+            // The text starts after the stripe, so that no digit is drawn over it.
+            const bool striped = selected && own.background.isValid();
+            if (striped)
                 p.fillRect(QRect(cell.left(), cell.top(), OwnStripe, cell.height()),
                            own.background);
             if (editing)
                 continue; // the editor covers it
             const int at = Index(col.index, row.index);
             const QString &text = m_cells[at];
-            const int room = std::max(0, cell.width() - 2 * TextPadding);
+            const int left = cell.left() + (striped ? OwnStripe : 0) + TextPadding;
+            const int room = std::max(0, cell.right() + 1 - TextPadding - left);
             if (!text.isEmpty() && room > 0) {
                 Layout &layout = m_layouts[at];
                 if (layout.room != room) {
@@ -599,9 +602,8 @@ void TStringGrid::paintEvent(QPaintEvent *event) {
                 // Clipped as well: a character wider than the whole room
                 // cannot be elided away.
                 p.save();
-                p.setClipRect(cell.adjusted(TextPadding, 0, -TextPadding, 0), Qt::IntersectClip);
-                p.drawStaticText(cell.left() + TextPadding,
-                                 cell.top() + (cell.height() - fm.height()) / 2, layout.text);
+                p.setClipRect(QRect(left, cell.top(), room, cell.height()), Qt::IntersectClip);
+                p.drawStaticText(left, cell.top() + (cell.height() - fm.height()) / 2, layout.text);
                 p.restore();
             }
             if (!fixed && focused && col.index == m_col && row.index == m_row) {

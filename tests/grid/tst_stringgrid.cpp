@@ -86,6 +86,8 @@ private slots:
     void throwingCallbackIsContained();
     void paintsWithPaletteRoles();
     void longTextStaysInItsCell();
+    void textClearOfStripe_data();
+    void textClearOfStripe();
 
 private:
     void ClickCell(int col, int row, Qt::MouseButton button = Qt::LeftButton,
@@ -858,6 +860,55 @@ void TestStringGrid::longTextStaysInItsCell() {
         for (int x = r1.left(); x <= r1.right(); ++x)
             QCOMPARE(QColor(img.pixel(QPoint(x, y) * img.devicePixelRatio())), empty);
     }
+}
+
+// A selected cell with colours of its own shows them as a 4 px stripe at its
+// left edge; its text starts after the stripe and its padding, so that no
+// digit is drawn over it. Other cells keep the 2 px padding.
+void TestStringGrid::textClearOfStripe_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("own");
+    QTest::addColumn<int>("clear"); // pixels from the left edge without text
+    QTest::newRow("selected, own colours") << 1 << true << 4 + 2;
+    QTest::newRow("selected, no colours") << 1 << false << 2;
+    QTest::newRow("not selected, own colours") << 3 << true << 2;
+}
+
+void TestStringGrid::textClearOfStripe() {
+    QFETCH(int, row);
+    QFETCH(bool, own);
+    QFETCH(int, clear);
+    QPalette pal = m_grid->palette();
+    pal.setColor(QPalette::Base, QColor(10, 20, 30));
+    pal.setColor(QPalette::Text, QColor(210, 220, 230));
+    pal.setColor(QPalette::Highlight, QColor(0, 120, 200));
+    pal.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+    m_grid->setPalette(pal);
+    const QColor stripe(240, 228, 66), ownText(0, 0, 0);
+    if (own)
+        m_grid->SetCellColours(ValueCol, row, {stripe, ownText});
+    // Digits whose ink reaches their left edge, and a text wider than the
+    // room, which must still stay clear of the stripe.
+    m_grid->SetCell(ValueCol, row, QStringLiteral("8888888888888"));
+    m_other->setFocus(); // no focus frame over the current cell
+    QCOMPARE(m_grid->Row(), 1);
+
+    const QImage img = Render();
+    auto at = [&](int x, int y) {
+        return QColor(img.pixel(QPoint(x, y) * img.devicePixelRatio()));
+    };
+    const QRect cell = m_grid->CellRect(ValueCol, row);
+    const QColor fill = row == 1 ? QColor(0, 120, 200) : own ? stripe : QColor(10, 20, 30);
+    int ink = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y) {
+        for (int x = cell.left(); x < cell.left() + clear; ++x) {
+            const QColor expected = row == 1 && own && x < cell.left() + 4 ? stripe : fill;
+            QCOMPARE(at(x, y), expected);
+        }
+        for (int x = cell.left() + clear; x <= cell.right(); ++x)
+            ink += at(x, y) != fill;
+    }
+    QVERIFY(ink > 0);
 }
 
 QTEST_MAIN(TestStringGrid)

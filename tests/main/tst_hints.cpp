@@ -1,5 +1,6 @@
 // Tooltips and accessible names: every register name cell and every button
-// explains itself, and no caption or register name has changed.
+// explains itself, the network rows show their whole setting, and no caption
+// or register name has changed.
 #include "FormFixture.h"
 #include "StringGrid.h"
 
@@ -130,7 +131,61 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, meaning);
         QCOMPARE(f.form->sg->Cell(1, row), name);
-        QCOMPARE(f.form->sg->CellHint(1, row), meaning);
+        // Rows 25 to 37 go on with the network setting (networkRows).
+        QCOMPARE(f.form->sg->CellHint(1, row).section(u'\n', 0, 0), meaning);
+    }
+
+    // The thirteen network rows show the whole setting as the image holds
+    // it, in the name cell after the meaning and in the value cell.
+    void networkRows_data() {
+        QTest::addColumn<QList<int>>("words"); // 40025..40037
+        QTest::addColumn<QString>("setting");
+        QTest::newRow("the module's")
+            << QList<int>{192, 168, 10, 50, 255, 255, 255, 0, 192, 168, 10, 1, 502}
+            << "IP 192.168.10.50, mask 255.255.255.0 (/24), gateway 192.168.10.1, port 502";
+        QTest::newRow("loopback")
+            << QList<int>{127, 0, 0, 2, 255, 0, 0, 0, 0, 0, 0, 0, 1503}
+            << "IP 127.0.0.2, mask 255.0.0.0 (/8), gateway 0.0.0.0 (none), port 1503\n"
+               "Warning: 127.0.0.2 is a loopback address: only a program on the same computer "
+               "reaches it (the simulator does)";
+        QTest::newRow("broadcast IP, port 0")
+            << QList<int>{10, 0, 0, 255, 255, 255, 255, 0, 0, 0, 0, 0, 0}
+            << "IP 10.0.0.255, mask 255.255.255.0 (/24), gateway 0.0.0.0 (none), port 0\n"
+               "Not a valid setting: IP: 10.0.0.255 is the broadcast address of 10.0.0.0/24; "
+               "port: 0 is outside 1 to 65534";
+    }
+    void networkRows() {
+        QFETCH(QList<int>, words);
+        QFETCH(QString, setting);
+        for (int i = 0; i < 13; ++i)
+            Regs[24 + i] = uint16_t(words[i]);
+        f.form->RefreshSG();
+        ui::TStringGrid *sg = f.form->sg;
+        QCOMPARE(sg->CellHint(1, 25), QStringLiteral("IP address, element 0\n") + setting);
+        QCOMPARE(sg->CellHint(1, 37), QStringLiteral("TCP port\n") + setting);
+        for (int row = 25; row <= 37; ++row)
+            QCOMPARE(sg->CellHint(2, row), setting);
+        for (int row : {24, 38})
+            QVERIFY(!sg->CellHint(1, row).contains(u'\n'));
+    }
+
+    // A typed word changes the setting of all thirteen rows at once, and its
+    // own value cell keeps the state before it.
+    void networkRowsFollowTyping() {
+        const int module[] = {192, 168, 10, 50, 255, 255, 255, 0, 192, 168, 10, 1, 502};
+        for (int i = 0; i < 13; ++i)
+            Regs[24 + i] = uint16_t(module[i]);
+        f.form->RefreshSG();
+        f.form->sg->SetCell(2, 28, QStringLiteral("51"));
+        f.form->sgSetEditText(f.form->sg, 2, 28, QStringLiteral("51"));
+        const QString setting =
+            QStringLiteral("IP 192.168.10.51, mask 255.255.255.0 (/24), gateway 192.168.10.1, "
+                           "port 502");
+        QCOMPARE(f.form->sg->CellHint(2, 28),
+                 QStringLiteral("Pending: typed or loaded, not yet written to the device\n") +
+                     setting);
+        QCOMPARE(f.form->sg->CellHint(2, 37), setting);
+        QCOMPARE(f.form->sg->CellHint(1, 33), QStringLiteral("gateway, element 0\n") + setting);
     }
 
     // Every register row explains its name, and only the name cell does;
@@ -144,7 +199,8 @@ private slots:
         for (int row = 1; row <= 155; ++row) {
             QVERIFY2(!sg->CellHint(1, row).isEmpty(), qPrintable(sg->Cell(0, row)));
             QCOMPARE(sg->CellHint(0, row), QString());
-            QCOMPARE(sg->CellHint(2, row), QString());
+            if (row < 25 || row > 37) // the network rows: networkRows
+                QCOMPARE(sg->CellHint(2, row), QString());
             hints << sg->CellHint(1, row);
         }
         // Rows 40 and 42 to 50 share "empty (unassigned)"; all others differ.

@@ -170,13 +170,14 @@ private slots:
     void components() {
         QCOMPARE(form->Timer1->interval(), 3000);
         QVERIFY(form->Timer1->isActive());
-        // "Send this register" first, then the safe-configuration items.
+        // "Send this register" first, then the safe-configuration items and
+        // the network settings.
         QStringList items;
         for (const QAction *a : form->pmSendOneReg->actions())
             items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(items,
-                 (QStringList{"Send this register", "-", "Compare with device", "Verify writes",
-                              "-", "Save registers as...", "Load registers..."}));
+        QCOMPARE(items, (QStringList{"Send this register", "-", "Compare with device",
+                                     "Verify writes", "-", "Save registers as...",
+                                     "Load registers...", "-", "Network settings..."}));
         QVERIFY(form->pmVerifyWrites->isCheckable());
         QVERIFY(!form->pmVerifyWrites->isChecked());
         QCOMPARE(form->pmSendRegister->text(), QStringLiteral("Send this register"));
