@@ -7,7 +7,8 @@
 //              engine session of its own (no window) on a third simulator:
 //              SendByTCP alone with the read-all frame, and ReadRange of all
 //              255 registers, each exchange paired with one of the plain
-//              client, the two taking turns in going first;
+//              client, the two taking turns in going first and changing
+//              simulators halfway through each series;
 //   start-up   process start to first paint and peak memory of Tavrin's
 //              start-up (tavrin-startup-probe) beside a minimal Qt window;
 //   redraw     RefreshSG of all 155 rows, the window shown;
