@@ -1,18 +1,28 @@
 // tavrin-bench: the program's costs beside their floors, in one table.
 //
 //   exchange   read all (255 registers) and read range (6 registers) through
-//              the real handlers and SendByTCP against tavrin-sim, beside a
-//              plain socket client that carries the same counted request to a
-//              second simulator and reads the same number of answer bytes;
+//              the real handlers against tavrin-sim, beside a plain socket
+//              client that carries the same counted request to a second
+//              simulator and reads the same number of answer bytes; then an
+//              engine session of its own (no window) on a third simulator:
+//              SendByTCP alone with the read-all frame, and ReadRange of all
+//              255 registers, each exchange paired with one of the plain
+//              client, the two taking turns in going first and changing
+//              simulators halfway through each series;
 //   start-up   process start to first paint and peak memory of Tavrin's
 //              start-up (tavrin-startup-probe) beside a minimal Qt window;
 //   redraw     RefreshSG of all 155 rows, the window shown;
-//   repeat job one tick with a connected device beside its own exchanges.
+//   repeat job one tick with a connected device beside its own exchanges;
+//   cli        "tavrin-cli read 40001..40155" as a whole process, spawn to
+//              exit, beside tavrin-minimal-read (Qt Core, one connect, the
+//              same counted request), the two programs' runs interleaved.
 //
 // Everything talks to 127.0.0.1 only. Environment: TAVRIN_BENCH_ITER
 // (exchanges per series, default 500), TAVRIN_BENCH_STARTS (start-ups per
-// program, default 10), TAVRIN_BENCH_PARTS ("startup", "exchange" or both,
-// comma-separated; default both: one part alone is handy under a profiler).
+// program, default 10), TAVRIN_BENCH_CLI_RUNS (runs per program of the cli
+// part, default 30), TAVRIN_BENCH_PARTS ("startup", "exchange", "cli",
+// comma-separated; default all three: one part alone is handy under a
+// profiler).
 #include "FirstPaint.h"
 #include "FormFixture.h"
 #include "PlainClient.h"
@@ -22,7 +32,10 @@
 #include "Hex.h"
 #include "MainUnit.h"
 #include "Memo.h"
+#include "RegisterMap.h"
+#include "Session.h"
 #include "Style.h"
+#include "TcpClient.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,6 +47,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -43,6 +57,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -126,12 +141,12 @@ void AddRow(const QString &what, double value, double ref, const QString &unit,
     g_rows.push_back({what, value, ref, unit, goal, limit, {}});
 }
 
-void PrintTable(int iterations, int starts) {
+void PrintTable(int iterations, int starts, int cliRuns) {
     const QString date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     std::printf("Tavrin benchmarks, %s, nproc %d, %s build, QT_QPA_PLATFORM=%s, %d exchanges "
-                "per series, %d start-ups per program\n\n",
+                "per series, %d start-ups per program, %d command-line runs per program\n\n",
                 qPrintable(date), QThread::idealThreadCount(), TAVRIN_BENCH_BUILD_TYPE,
-                qgetenv("QT_QPA_PLATFORM").constData(), iterations, starts);
+                qgetenv("QT_QPA_PLATFORM").constData(), iterations, starts, cliRuns);
     std::printf("| Measurement | Value | Reference / floor | Ratio | Goal | Result |\n");
     std::printf("|---|---:|---:|---:|---|---|\n");
     for (const Row &r : g_rows) {
@@ -413,11 +428,160 @@ void ExchangeRows(const QString &name, const ExchangeSeries &s, bool withP99) {
                        .arg(s.failures);
 }
 
+// ---- the engine alone ---------------------------------------------------------
+
+struct PairedSeries {
+    Samples measured;
+    Samples floor;
+    int failures = 0;
+};
+
+// Runs `iterations` exchanges (after a warm-up), each paired with one of the
+// plain client carrying request, the two taking turns in going first: the
+// series carries a floor of its own, taken under the same load, and neither
+// side always meets the caches the other has just warmed.
+PairedSeries RunPaired(const std::function<bool()> &exchange, bench::PlainClient &plain,
+                       const uint8_t (&request)[16], int answer, int iterations) {
+    PairedSeries s;
+    for (int i = -std::max(50, iterations / 10); i < iterations; ++i) {
+        double us = 0, floorUs = 0;
+        bool ok = false, floorOk = false;
+        for (int pass = 0; pass < 2; ++pass) {
+            const int64_t t0 = MonotonicNs();
+            if ((pass == 0) == (i % 2 == 0)) {
+                ok = exchange();
+                us = UsSince(t0);
+            } else {
+                floorOk = plain.Exchange(request, sizeof request, size_t(answer));
+                floorUs = UsSince(t0);
+            }
+        }
+        if (!ok || !floorOk) {
+            ++s.failures;
+            continue;
+        }
+        if (i >= 0)
+            s.measured.Add(us), s.floor.Add(floorUs);
+    }
+    return s;
+}
+
+// Half the series, then the other half with the simulators changed hands
+// (swap). On a loaded machine one simulator process may be served slower
+// than the other for a whole run, which would fall on one side only; swapped,
+// it falls on both alike. Each side's figure is the mean of its two halves'
+// medians: the slow simulator's time counts once on each side.
+struct SwappedSeries {
+    PairedSeries halves[2];
+    double Value() const { return (halves[0].measured.Median() + halves[1].measured.Median()) / 2; }
+    double Floor() const { return (halves[0].floor.Median() + halves[1].floor.Median()) / 2; }
+    int Failures() const { return halves[0].failures + halves[1].failures; }
+    // The halves, when the simulators served them unevenly.
+    QString Uneven() const {
+        const double a = halves[0].floor.Median(), b = halves[1].floor.Median();
+        if (!(std::max(a, b) > 1.25 * std::min(a, b)))
+            return {};
+        return QStringLiteral("%1 / %2 µs, then %3 / %4 µs with the simulators swapped")
+            .arg(Num(halves[0].measured.Median()), Num(a), Num(halves[1].measured.Median()),
+                 Num(b));
+    }
+};
+
+SwappedSeries RunSwapped(const std::function<bool()> &exchange, bench::PlainClient &plain,
+                         const uint8_t (&request)[16], int answer, int iterations,
+                         const std::function<bool()> &swap) {
+    SwappedSeries s;
+    s.halves[0] = RunPaired(exchange, plain, request, answer, iterations / 2);
+    if (swap())
+        s.halves[1] = RunPaired(exchange, plain, request, answer, iterations - iterations / 2);
+    else
+        s.halves[1].failures = iterations - iterations / 2;
+    return s;
+}
+
+// An engine session of its own, no window, on the simulator at enginePort;
+// plain is connected to the one at floorPort.
+void BenchEngine(uint16_t enginePort, uint16_t floorPort, bench::PlainClient &plain,
+                 int iterations) {
+    tcp::TcpClient client;
+    client.Host = "127.0.0.1";
+    client.ConnectTimeout = 3000;
+    const uint16_t ports[2] = {enginePort, floorPort};
+    int turn = 0;
+    const auto connectEngine = [&client, &ports, &turn] {
+        client.Port = ports[turn];
+        try {
+            client.Connect();
+        } catch (const std::exception &e) {
+            g_notes << QStringLiteral("engine: no connection to tavrin-sim: %1")
+                           .arg(QString::fromLocal8Bit(e.what()));
+            return false;
+        }
+        return true;
+    };
+    const auto swap = [&client, &plain, &ports, &turn, &connectEngine] {
+        client.Close();
+        plain.Close();
+        turn ^= 1;
+        if (!plain.Connect(ports[1 - turn])) {
+            g_notes << QStringLiteral("engine: the plain client could not connect to tavrin-sim");
+            return false;
+        }
+        return connectEngine();
+    };
+    if (!connectEngine())
+        return;
+    engine::Session session;
+    session.client = &client;
+    // As tavrin-cli without --log: every line is made, then dropped.
+    session.traffic = [](const QString &) {};
+    QString said; // the last operator message, noted once
+    session.message = [&said](const QString &text) { said = text; };
+
+    constexpr int quantity = core::MaxQuantity;
+    const int answer = AnswerBytes(quantity);
+    uint8_t request[4 + 12] = {0, 0, 0, 12};
+    core::ReadHoldingFrame({request + 4, 12}, session.header, 0, quantity);
+
+    // The exchange alone: no answer check, no image, the same frame each time
+    // (SendByTCP leaves the send buffer as it is).
+    std::copy(request + 4, request + 16, session.buffers.send);
+    *session.buffers.sendCount = 12;
+    const auto sendAlone = [&session, answer] {
+        *session.buffers.recCount = -1;
+        return session.SendByTCP().received == answer;
+    };
+    const SwappedSeries alone = RunSwapped(sendAlone, plain, request, answer, iterations, swap);
+    AddRow(QStringLiteral("SendByTCP alone (engine session), read-all frame, median"),
+           alone.Value(), alone.Floor(), QStringLiteral("µs"));
+    if (alone.Failures())
+        g_notes << QStringLiteral("SendByTCP alone: %1 exchanges failed").arg(alone.Failures());
+    if (!alone.Uneven().isEmpty())
+        g_notes << QStringLiteral("SendByTCP alone, engine / floor: ") + alone.Uneven();
+
+    // The whole read: frame, exchange, answer check, registers into the image.
+    uint16_t image[core::ImageSize] = {};
+    const auto readAll = [&session, &image] {
+        const engine::Reply r = session.ReadRange(0, core::MaxQuantity, image);
+        return r.Ok() && r.taken == core::MaxQuantity;
+    };
+    const SwappedSeries all = RunSwapped(readAll, plain, request, answer, iterations, swap);
+    AddRow(QStringLiteral("Engine read all (255 registers), median"), all.Value(), all.Floor(),
+           QStringLiteral("µs"), Goal::RatioAtMost, 1.2);
+    if (all.Failures())
+        g_notes << QStringLiteral("Engine read all: %1 exchanges failed or came back short")
+                       .arg(all.Failures());
+    if (!all.Uneven().isEmpty())
+        g_notes << QStringLiteral("Engine read all, engine / floor: ") + all.Uneven();
+    if (!said.isEmpty())
+        g_notes << QStringLiteral("engine: ") + said;
+}
+
 void BenchExchangeAndGrid(int iterations) {
-    testsupport::SimProcess simForm, simFloor;
-    if (!simForm.Start() || !simFloor.Start()) {
-        g_notes << QStringLiteral("exchange: tavrin-sim did not start: %1 %2")
-                       .arg(simForm.Diagnostics(), simFloor.Diagnostics());
+    testsupport::SimProcess simForm, simFloor, simEngine;
+    if (!simForm.Start() || !simFloor.Start() || !simEngine.Start()) {
+        g_notes << QStringLiteral("exchange: tavrin-sim did not start: %1 %2 %3")
+                       .arg(simForm.Diagnostics(), simFloor.Diagnostics(), simEngine.Diagnostics());
         return;
     }
     FormFixture fx;
@@ -453,40 +617,7 @@ void BenchExchangeAndGrid(int iterations) {
     AddRow(QStringLiteral("Floor with count and frame as two sends (read all), median"),
            all.floor2.Median(), all.floor.Median(), QStringLiteral("µs"));
 
-    // The exchange alone: SendByTCP with the read-all frame, no Buf2Regs,
-    // redraw or answer line.
-    {
-        f->btnReadAllRegsClick(f->btnReadAllRegs); // leaves its frame in SBuf
-        uint8_t frame[12];
-        std::copy(SBuf, SBuf + 12, frame);
-        uint8_t request[16] = {0, 0, 0, 12};
-        std::copy(frame, frame + 12, request + 4);
-        f->Memo1->ClearLines();
-        Samples alone, floor;
-        int failures = 0;
-        for (int i = -50; i < iterations; ++i) {
-            std::copy(frame, frame + 12, SBuf);
-            SendCount = 12;
-            RecCount = -1;
-            int64_t t0 = MonotonicNs();
-            const bool ok = f->SendByTCP();
-            const double us = UsSince(t0);
-            QCoreApplication::processEvents();
-            t0 = MonotonicNs();
-            const bool floorOk = plain.Exchange(request, sizeof request, size_t(AnswerBytes(255)));
-            const double floorUs = UsSince(t0);
-            if (!ok || !floorOk || RecCount != AnswerBytes(255)) {
-                ++failures;
-                continue;
-            }
-            if (i >= 0)
-                alone.Add(us), floor.Add(floorUs);
-        }
-        AddRow(QStringLiteral("SendByTCP alone, read-all frame, median"), alone.Median(),
-               floor.Median(), QStringLiteral("µs"));
-        if (failures)
-            g_notes << QStringLiteral("SendByTCP alone: %1 exchanges failed").arg(failures);
-    }
+    BenchEngine(simEngine.Port(), simFloor.Port(), plain, iterations);
 
     // ---- the traffic log: one read-all answer line, the log growing.
     {
@@ -570,6 +701,117 @@ void BenchExchangeAndGrid(int iterations) {
     fx.Close();
 }
 
+// ---- the command line as a whole process ---------------------------------------
+
+struct RunResult {
+    bool ok = false; // exited with 0
+    double ms = NAN; // spawn to the exit seen
+};
+
+// Runs exe with args to its exit (stdout to /dev/null, stderr appended to
+// errPath); one that has not ended after timeoutMs is ended by its PID.
+RunResult RunToExit(const QByteArray &exe, const QList<QByteArray> &args, const QString &errPath,
+                    int timeoutMs = 20000) {
+    RunResult r;
+    const QByteArray errName = QFile::encodeName(errPath);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, errName.constData(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char *> argv{const_cast<char *>(exe.constData())};
+    for (const QByteArray &a : args)
+        argv.push_back(const_cast<char *>(a.constData()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int64_t t0 = MonotonicNs();
+    const int rc = ::posix_spawn(&pid, exe.constData(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0)
+        return r;
+#ifdef SYS_pidfd_open
+    // A pidfd wakes the wait at the exit itself and bounds it; without one
+    // the wait is plain (both programs bound their own exchanges).
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        int ready = 0;
+        do
+            ready = ::poll(&p, 1, timeoutMs);
+        while (ready < 0 && errno == EINTR);
+        ::close(pidfd);
+        if (ready <= 0) {
+            rusage usage{};
+            Reap(pid, &usage, 0);
+            return r;
+        }
+    }
+#else
+    (void)timeoutMs;
+#endif
+    int status = 0;
+    pid_t waited = 0;
+    do
+        waited = ::waitpid(pid, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    r.ms = double(MonotonicNs() - t0) / 1e6;
+    r.ok = waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return r;
+}
+
+void BenchCommandLine(int runs) {
+    testsupport::SimProcess simCli, simMinimal;
+    QTemporaryDir dir;
+    if (!dir.isValid() || !simCli.Start() || !simMinimal.Start()) {
+        g_notes << QStringLiteral("cli: tavrin-sim did not start: %1 %2")
+                       .arg(simCli.Diagnostics(), simMinimal.Diagnostics());
+        return;
+    }
+    const QString errs = dir.filePath(QStringLiteral("stderr.txt"));
+    const QByteArray cli = TAVRIN_CLI_PATH;
+    const QByteArray minimal = TAVRIN_MINIMAL_READ_PATH;
+    const QList<QByteArray> cliArgs{"read",      "40001..40155", "--host",
+                                    "127.0.0.1", "--port",       QByteArray::number(simCli.Port())};
+    const QList<QByteArray> minimalArgs{QByteArray::number(simMinimal.Port()), "0",
+                                        QByteArray::number(core::DeviceRegs)};
+
+    // One unmeasured run each first: the page cache then holds the libraries
+    // for both alike. Their requests must be the same bytes.
+    const bool warm = RunToExit(cli, cliArgs, errs).ok && RunToExit(minimal, minimalArgs, errs).ok;
+    if (!warm || !simCli.WaitForRequests(1) || !simMinimal.WaitForRequests(1)) {
+        g_notes << QStringLiteral("cli: a first run failed (see %1)").arg(errs);
+    } else if (simCli.Requests().constLast() != simMinimal.Requests().constLast()) {
+        g_notes << QStringLiteral("cli: the two programs' requests differ: %1 / %2")
+                       .arg(simCli.Requests().constLast(), simMinimal.Requests().constLast());
+    }
+
+    Samples cliMs, minimalMs;
+    int failures = 0;
+    for (int i = 0; i < runs; ++i) {
+        RunResult c, m;
+        for (int pass = 0; pass < 2; ++pass) {
+            if ((pass == 0) == (i % 2 == 0))
+                c = RunToExit(cli, cliArgs, errs);
+            else
+                m = RunToExit(minimal, minimalArgs, errs);
+        }
+        if (!c.ok || !m.ok) {
+            ++failures;
+            continue;
+        }
+        cliMs.Add(c.ms), minimalMs.Add(m.ms);
+    }
+    AddRow(QStringLiteral("tavrin-cli read 40001..40155, spawn to exit, beside a minimal Qt Core "
+                          "read, median"),
+           cliMs.Median(), minimalMs.Median(), QStringLiteral("ms"), Goal::RatioAtMost, 1.3);
+    if (failures)
+        g_notes << QStringLiteral("cli: %1 of %2 run pairs failed (see %3)")
+                       .arg(failures)
+                       .arg(runs)
+                       .arg(errs);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -578,6 +820,7 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     const int iterations = EnvInt("TAVRIN_BENCH_ITER", 500);
     const int starts = EnvInt("TAVRIN_BENCH_STARTS", 10);
+    const int cliRuns = EnvInt("TAVRIN_BENCH_CLI_RUNS", 30);
 
     // As the program starts: design fonts, then the style.
     ui::SetMessageBoxHook(
@@ -586,11 +829,14 @@ int main(int argc, char *argv[]) {
     SelectStyleOrWarn(QStringLiteral("Onyx Blue"));
 
     const QStringList parts =
-        qEnvironmentVariable("TAVRIN_BENCH_PARTS", QStringLiteral("startup,exchange")).split(u',');
+        qEnvironmentVariable("TAVRIN_BENCH_PARTS", QStringLiteral("startup,exchange,cli"))
+            .split(u',');
     if (parts.contains(QStringLiteral("startup")))
         BenchStartup(starts);
     if (parts.contains(QStringLiteral("exchange")))
         BenchExchangeAndGrid(iterations);
-    PrintTable(iterations, starts);
+    if (parts.contains(QStringLiteral("cli")))
+        BenchCommandLine(cliRuns);
+    PrintTable(iterations, starts, cliRuns);
     return 0;
 }
