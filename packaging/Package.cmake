@@ -9,6 +9,12 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/src/res/tavrin.png
   ${PROJECT_SOURCE_DIR}/src/res/tavrin.svg
   DESTINATION .)
+# The guides the README links to, in the same relative place.
+install(FILES
+  ${PROJECT_SOURCE_DIR}/docs/user-guide.md
+  ${PROJECT_SOURCE_DIR}/docs/command-line.md
+  ${PROJECT_SOURCE_DIR}/docs/developer-guide.md
+  DESTINATION docs)
 
 set(CPACK_GENERATOR TGZ)
 set(CPACK_PACKAGE_NAME Tavrin)

@@ -1,11 +1,15 @@
 # Portable Windows zip: `cmake --build build-win --target package` makes
 # Tavrin-<version>-win64.zip holding one folder: Tavrin.exe, tavrin-cli.exe,
-# tavrin-sim.exe,
-# the README, the Qt and MinGW runtime DLLs the programs need (found by
-# reading their imports, nothing else), the Windows platform plugin and the
-# Windows Vista style. Tavrin.ini is written beside Tavrin.exe at first close.
+# tavrin-sim.exe, the README with the guides in docs/, the Qt and MinGW
+# runtime DLLs the programs need (found by reading their imports, nothing
+# else), the Windows platform plugin and the Windows Vista style. Tavrin.ini is written beside Tavrin.exe at first close.
 install(TARGETS Tavrin tavrin-cli tavrin-sim RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES
+  ${PROJECT_SOURCE_DIR}/docs/user-guide.md
+  ${PROJECT_SOURCE_DIR}/docs/command-line.md
+  ${PROJECT_SOURCE_DIR}/docs/developer-guide.md
+  DESTINATION docs)
 
 get_target_property(_qt_core_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
 if(NOT _qt_core_dll)

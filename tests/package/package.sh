@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The package as a user gets it: its contents listed and checked, unpacked
 # into a temporary folder, the desktop entry validated and put into a menu
-# folder the way the README says, then the unpacked Tavrin started from
+# folder the way the user guide says, then the unpacked Tavrin started from
 # another working folder under Xvfb and closed by WM_DELETE_WINDOW; it must
 # leave Tavrin.ini beside itself. Every process is ended by its own PID.
 set -uo pipefail
@@ -23,7 +23,8 @@ tar -tzvf "$archive" | sed 's/^/  /'
 # One folder, named as the archive, holding these files and nothing else.
 listed=$(tar -tzf "$archive" | grep -v '/$' | sort)
 expected=$(printf '%s\n' "$top/README.md" "$top/Tavrin" "$top/tavrin-cli" "$top/tavrin-sim" \
-  "$top/tavrin.desktop" "$top/tavrin.png" "$top/tavrin.svg" | sort)
+  "$top/tavrin.desktop" "$top/tavrin.png" "$top/tavrin.svg" \
+  "$top/docs/user-guide.md" "$top/docs/command-line.md" "$top/docs/developer-guide.md" | sort)
 [ "$listed" = "$expected" ] || fail "package holds $(echo "$listed" | tr '\n' ' ')"
 
 mkdir -p "$work/unpacked" "$work/elsewhere"
@@ -37,7 +38,7 @@ if grep 'not found' <<<"$libs"; then fail "unresolved libraries"; fi
 grep -q 'libQt6Widgets\.so\.6 => /' <<<"$libs" || fail "not linked to the system Qt 6"
 
 desktop-file-validate "$app/tavrin.desktop" || fail "desktop entry invalid"
-# The README's menu entry, into a private folder instead of ~/.local/share.
+# The user guide's menu entry, into a private folder instead of ~/.local/share.
 (cd "$app" && desktop-file-install --dir="$work/applications" \
   --set-key=Exec --set-value="\"$PWD/Tavrin\"" --set-icon="$PWD/tavrin.png" tavrin.desktop) \
   || fail "desktop-file-install refused the entry"
