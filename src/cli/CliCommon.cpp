@@ -165,6 +165,10 @@ bool IsCommandRegister(int index) {
     return index == core::TriggerIndex || index == core::RestartIndex;
 }
 
+bool IsLiveRegister(int index) {
+    return index == core::CounterIndex;
+}
+
 core::ConfigFile ReadConfig(const QString &path) {
     const core::ConfigFile config = core::ReadConfigFile(path);
     if (!config.ok)
@@ -180,10 +184,12 @@ std::map<int, uint16_t> ConfigWords(const core::ConfigFile &config, QTextStream 
     for (int i = 0; i < core::DeviceRegs; ++i) {
         if (!config.given[i])
             continue;
-        if (IsCommandRegister(i)) {
-            err << QStringLiteral("tavrin-cli: %1 gives %2 (%3): a command, not configuration; "
+        if (IsCommandRegister(i) || IsLiveRegister(i)) {
+            err << QStringLiteral("tavrin-cli: %1 gives %2 (%3): %4, not configuration; "
                                   "not used.\n")
-                       .arg(path, Number(i), core::RegisterName(i + 1));
+                       .arg(path, Number(i), core::RegisterName(i + 1),
+                            IsLiveRegister(i) ? QStringLiteral("the running counter")
+                                              : QStringLiteral("a command"));
             continue;
         }
         words[i] = config.values[i];

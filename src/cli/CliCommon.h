@@ -43,6 +43,9 @@ QString HelpText();
 
 // 40001 (trigger) and 40039 (restart): commands, never configuration.
 bool IsCommandRegister(int index);
+// 40002, the counter: it runs on its own, so a saved word of it is no
+// configuration either (a verify of it would fail whenever it moved).
+bool IsLiveRegister(int index);
 
 // A CSV or a Tavrin.ini's [REG]; throws UsageError for a file that cannot
 // be read or parsed.
