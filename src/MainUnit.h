@@ -213,6 +213,12 @@ public:
     // the thirteen registers in one function-16 request and always reads
     // them back. True when the device acknowledged and holds them.
     bool WriteNetSettings(const core::NetSettings &settings);
+    // After a verified write: asks to restart the module, then follows it to
+    // its new address (or back to the old one). True when it answers at
+    // the new address.
+    bool FollowModule(const core::NetSettings &settings);
+    // A connect without boxes or log lines, within timeoutMs.
+    bool ConnectQuietly(const QString &host, int32_t port, int timeoutMs);
     // The decoded settings in the tooltips of their thirteen rows.
     void ExplainNetSettings();
 

@@ -1,4 +1,5 @@
 // Connect and Disconnect.
+#include "BusyCursor.h"
 #include "Edits.h"
 #include "MainUnit.h"
 #include "Memo.h"
@@ -42,6 +43,7 @@ void TMainForm::btnConnectClick(QObject *) {
         idTCPClient->ReadTimeout = -1;
         idTCPClient->ConnectTimeout = -1;
         try {
+            const ui::BusyCursor busy;
             idTCPClient->Connect();
             connected = true;
         } catch (const std::exception &) {

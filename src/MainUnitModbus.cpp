@@ -1,4 +1,5 @@
 // Modbus requests: the exchange, the register commands and the text command.
+#include "BusyCursor.h"
 #include "Edits.h"
 #include "Hex.h"
 #include "MainUnit.h"
@@ -31,6 +32,7 @@ engine::Session &TMainForm::Engine() {
         m_session->traffic = [this](const QString &line) { Memo1->AddLine(line); };
         m_session->message = [](const QString &text) { ui::ShowMessage(text); };
         m_session->transactionRaised = [this](int32_t id) { seTransactionID->SetValue(id); };
+        m_session->waiting = ui::ShowBusy;
     }
     m_session->client = idTCPClient;
     m_session->header = FrameHeader();

@@ -1,9 +1,12 @@
 #include "Cli.h"
 #include "CliCommon.h"
 #include "Config.h"
+#include "Follow.h"
 #include "Hex.h"
 #include "IniFile.h"
 #include "Modbus.h"
+#include "NetSettings.h"
+#include "Platform.h"
 #include "Provision.h"
 #include "SaveFile.h"
 #include "Session.h"
@@ -233,6 +236,93 @@ int CmdWatch(Link &link, const QStringList &args, double seconds, int intervalMs
     }
 }
 
+int CmdNetwork(Link &link, const QStringList &args, const QCommandLineParser &parser) {
+    if (!args.isEmpty())
+        throw UsageError(QStringLiteral("network takes its settings as options"));
+    const QStringList names{QStringLiteral("set-ip"), QStringLiteral("set-mask"),
+                            QStringLiteral("set-gateway"), QStringLiteral("set-port")};
+    for (const QString &n : names)
+        if (!parser.isSet(n))
+            throw UsageError(QStringLiteral("network needs --set-ip, --set-mask, --set-gateway "
+                                            "and --set-port"));
+    core::NetSettings settings;
+    const core::NetCheck check =
+        core::CheckNetTexts({parser.value(names[0]), parser.value(names[1]), parser.value(names[2]),
+                             parser.value(names[3])},
+                            settings);
+    if (!check.Ok())
+        throw UsageError(QStringLiteral("refused, nothing sent: ") + check.Problems());
+    if (!check.warning.isEmpty())
+        link.err << QStringLiteral("tavrin-cli: ") << check.warning << u'\n';
+    if (!link.Open())
+        return NoAnswer;
+    const core::NetWords words = settings.Words();
+    int code = link.Judge(link.session.WriteRange(core::NetFirstIndex, words));
+    if (code != Done)
+        return code;
+    // Read back always: a wrong word here locks everyone out.
+    uint16_t image[core::ImageSize] = {};
+    code = link.Judge(link.session.ReadRange(core::NetFirstIndex, core::NetWordCount, image),
+                      core::NetWordCount);
+    if (code != Done)
+        return code;
+    for (int i = 0; i < core::NetWordCount; ++i) {
+        const int index = core::NetFirstIndex + i;
+        if (image[index] != words[size_t(i)]) {
+            link.PrintEvent(QStringLiteral("differs"),
+                            QStringLiteral("%1: written %2, device holds %3")
+                                .arg(core::FirstNumber + index)
+                                .arg(words[size_t(i)])
+                                .arg(image[index]));
+            return Differs;
+        }
+    }
+    link.PrintEvent(
+        QStringLiteral("written"),
+        QStringLiteral("Written and read back: %1.").arg(core::NetDescription(settings)));
+    if (!parser.isSet(QStringLiteral("restart")))
+        return Done;
+
+    const QString oldAddress =
+        QStringLiteral("%1:%2").arg(link.settings.host).arg(link.settings.port);
+    const QString newHost = core::QuadText(settings.ip);
+    const QString newAddress = QStringLiteral("%1:%2").arg(newHost).arg(settings.port);
+    code = link.Judge(link.session.Restart());
+    if (code != Done)
+        return code;
+    link.client.Close(); // the module ends this connection as it restarts
+    const Settings old = link.settings;
+    link.settings.host = newHost;
+    link.settings.port = settings.port;
+    link.quiet = true;
+    const auto attempt = [&link](int ms) {
+        link.settings.connectTimeoutMs = ms;
+        return link.Open();
+    };
+    const int bound =
+        old.connectTimeoutMs > 0 ? old.connectTimeoutMs : tcp::platform::DefaultConnectTimeoutMs;
+    if (engine::Retry(attempt, bound)) {
+        link.quiet = false;
+        code = link.Judge(link.session.ReadRange(0, core::DeviceRegs, image), core::DeviceRegs);
+        if (code != Done)
+            return code;
+        link.PrintEvent(QStringLiteral("moved"),
+                        QStringLiteral("The module answers at %1.").arg(newAddress));
+        return Done;
+    }
+    link.settings = old;
+    link.settings.connectTimeoutMs = bound;
+    const bool stayed = link.Open();
+    link.quiet = false;
+    link.PrintEvent(stayed ? QStringLiteral("stayed") : QStringLiteral("lost"),
+                    stayed ? QStringLiteral("The module did not answer at %1 within 15 s; it "
+                                            "still answers at %2.")
+                                 .arg(newAddress, oldAddress)
+                           : QStringLiteral("The module answers neither at %1 nor at %2.")
+                                 .arg(newAddress, oldAddress));
+    return NoAnswer;
+}
+
 } // namespace
 
 int Run(const QStringList &arguments, QTextStream &out, QTextStream &err) {
@@ -250,10 +340,20 @@ int Run(const QStringList &arguments, QTextStream &out, QTextStream &err) {
                                                      "milliseconds (default 3000)."),
                                       QStringLiteral("MS"), QStringLiteral("3000"));
     parser.addOptions({seconds, interval});
+    parser.addOptions({
+        {QStringLiteral("set-ip"), QStringLiteral("network: the module's new IPv4 address."),
+         QStringLiteral("A")},
+        {QStringLiteral("set-mask"), QStringLiteral("network: its new subnet mask."),
+         QStringLiteral("M")},
+        {QStringLiteral("set-gateway"), QStringLiteral("network: its new gateway (0.0.0.0: none)."),
+         QStringLiteral("G")},
+        {QStringLiteral("set-port"), QStringLiteral("network: its new port, 1..65534."),
+         QStringLiteral("P")},
+    });
     AddProvisionOptions(parser);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("read, write, text, restart, save, load, "
-                                                "compare, watch or provision, and its "
+                                                "compare, watch, network or provision, and its "
                                                 "arguments."));
     try {
         if (!parser.parse(arguments))
@@ -291,6 +391,8 @@ int Run(const QStringList &arguments, QTextStream &out, QTextStream &err) {
             return CmdLoad(link, args);
         if (command == u"compare")
             return CmdCompare(link, args);
+        if (command == u"network")
+            return CmdNetwork(link, args, parser);
         if (command == u"watch") {
             double s = 0;
             if (parser.isSet(seconds)) {

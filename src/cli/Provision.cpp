@@ -391,7 +391,8 @@ void AddProvisionOptions(QCommandLineParser &parser) {
         {OptReport, QStringLiteral("provision: the report (default DIR/report.csv)."),
          QStringLiteral("FILE")},
         {OptDryRun, QStringLiteral("provision: read and compare only; write nothing.")},
-        {OptRestart, QStringLiteral("provision: send the restart command last.")},
+        {OptRestart, QStringLiteral("provision: send the restart command last; network: "
+                                    "restart and follow the module.")},
     });
 }
 

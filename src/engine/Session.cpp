@@ -93,6 +93,17 @@ Exchange Session::SendByTCP() {
     const std::span<const uint8_t> request = Request();
     Log(QStringLiteral("Send: ") + core::HexRendering(request));
     const auto deadline = Clock::now() + AnswerDeadline;
+    struct Waiting {
+        const std::function<void(bool)> &f;
+        explicit Waiting(const std::function<void(bool)> &w) : f(w) {
+            if (f)
+                f(true);
+        }
+        ~Waiting() {
+            if (f)
+                f(false);
+        }
+    } whileWaiting(waiting);
     ex.sent = true;
     recCount = 0;
     if (!c.WriteCounted(request.data(), request.size(), deadline)) {

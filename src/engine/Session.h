@@ -79,6 +79,9 @@ public:
     std::function<void(const QString &)> message;
     // After each exchange, the raised transaction ID (the window shows it).
     std::function<void(int32_t)> transactionRaised;
+    // true while an exchange waits on the network, false once it is over
+    // (the window shows the busy cursor meanwhile).
+    std::function<void(bool)> waiting;
 
     core::Mbap header{1, 1, 1};
     tcp::TcpClient *client = nullptr; // not owned

@@ -9,6 +9,7 @@ namespace ui {
 
 namespace {
 BoxHook g_boxHook;
+AskHook g_askHook;
 ErrorHandler g_errorHandler;
 } // namespace
 
@@ -45,6 +46,24 @@ void ShowMessage(const QString &text) {
 
 void ShowErrorMessage(const QString &text) {
     ShowBox({ProgramTitle(), text, QMessageBox::Critical, QMessageBox::Ok});
+}
+
+void SetAskHook(AskHook hook) {
+    g_askHook = std::move(hook);
+}
+
+bool AskYesNo(const QString &text) {
+    const BoxRequest request{ProgramTitle(), text, QMessageBox::Question,
+                             QMessageBox::Yes | QMessageBox::No};
+    if (g_askHook)
+        return g_askHook(request);
+    if (g_boxHook) {
+        g_boxHook(request);
+        return false;
+    }
+    QMessageBox box(request.icon, request.title, request.text, request.buttons);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void SetErrorHandler(ErrorHandler handler) {

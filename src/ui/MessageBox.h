@@ -33,4 +33,10 @@ void ShowMessage(const QString &text);
 // Error box: program title, the text, an error icon, one OK button.
 void ShowErrorMessage(const QString &text);
 
+// Question box: program title, the text, Yes and No; true for Yes. Tests
+// answer through the ask hook; with only the box hook set, the answer is No.
+using AskHook = std::function<bool(const BoxRequest &)>;
+void SetAskHook(AskHook hook);
+bool AskYesNo(const QString &text);
+
 } // namespace ui

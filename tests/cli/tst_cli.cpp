@@ -238,6 +238,54 @@ private slots:
             QStringLiteral("^00 00 00 0C .. .. 00 01 00 06 01 06 00 00 00 01$"));
         QCOMPARE(sim.Requests().filter(trigger).size(), 1);
     }
+
+    // network: checked, written, read back; with --restart followed from
+    // 127.0.0.1:P to 127.0.0.2:Q, or told where the module still answers.
+    void networkFollow_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("blockNew"); // the new port taken on 127.0.0.2
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("moves") << "normal" << false << 0 << "The module answers at 127.0.0.2:";
+        QTest::newRow("cannot take the new port")
+            << "normal" << true << 3 << "still answers at 127.0.0.1:";
+        QTest::newRow("never comes back") << "no-restart" << false << 3 << "answers neither";
+    }
+    void networkFollow() {
+        QFETCH(QString, mode);
+        QFETCH(bool, blockNew);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        sim.Stop();
+        QVERIFY(sim.Start({"--mode", mode}));
+        const quint16 port = testsupport::RefusedPort();
+        // Bound and not listening: the module cannot move there, and a
+        // connect there is refused.
+        testsupport::sock::Fd blocker = -1;
+        if (blockNew) {
+            blocker = testsupport::sock::Open();
+            sockaddr_in a = testsupport::sock::Loopback(port);
+            a.sin_addr.s_addr = htonl(0x7F000002);
+            QVERIFY(::bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+        }
+        const Run r = Cli(QStringList{"network", "--set-ip", "127.0.0.2", "--set-mask", "255.0.0.0",
+                                      "--set-gateway", "0.0.0.0", "--set-port",
+                                      QString::number(port), "--restart"} +
+                              At(sim.Port()),
+                          40000);
+        if (blocker >= 0)
+            testsupport::sock::Close(blocker);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.out.contains(says), qPrintable(r.out + r.err));
+        QVERIFY(r.out.startsWith(QStringLiteral("Written and read back: IP 127.0.0.2, mask "
+                                                "255.0.0.0 (/8), gateway 0.0.0.0 (none)")));
+        QVERIFY(r.err.contains(QStringLiteral("loopback")));
+        // The thirteen words in one function-16 request, then their read-back.
+        const QStringList requests = sim.Requests();
+        QVERIFY(requests.value(0).contains(QStringLiteral(" 01 10 00 18 00 0D 1A 00 7F ")));
+        QVERIFY(requests.value(1).endsWith(QStringLiteral(" 01 03 00 18 00 0D")));
+        QVERIFY(requests.value(2).endsWith(QStringLiteral(" 01 06 00 26 00 55")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

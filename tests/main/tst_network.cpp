@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -276,6 +277,58 @@ private slots:
         QCOMPARE(RegStates[36], ValueState::Differs);
         QCOMPARE(RegStates[24], ValueState::Plain);
         QCOMPARE(f.LastLine(), QStringLiteral("Verify: 40037 written 1503, device holds 502."));
+    }
+
+    // After a verified write and a yes: the restart, then the window finds
+    // the module at its new address (127.0.0.1:P to 127.0.0.2:Q), reads it
+    // and keeps the address for the settings file.
+    void followToNewAddress() {
+        OpenRead();
+        core::NetSettings to = Loopback();
+        to.port = testsupport::RefusedPort();
+        QVERIFY(f.form->WriteNetSettings(to));
+        QString asked;
+        ui::SetAskHook([&](const ui::BoxRequest &r) {
+            asked = r.text;
+            return true;
+        });
+        const bool followed = f.form->FollowModule(to);
+        ui::SetAskHook(nullptr);
+        const QString address = QStringLiteral("127.0.0.2:%1").arg(to.port);
+        QVERIFY2(followed, qPrintable(f.Lines().join(u'\n')));
+        QVERIFY(asked.endsWith(QStringLiteral("It will then answer at %1.").arg(address)));
+        QVERIFY(sim.WaitForOutput(QStringLiteral("listening on ") + address));
+        QCOMPARE(f.form->edIP->text(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(f.form->sePort->Value(), int(to.port));
+        QCOMPARE(f.LastLine(), QStringLiteral("The module answers at %1.").arg(address));
+        QCOMPARE(RecCount, 9 + 2 * 255); // the read all at the new address
+        QVERIFY(f.boxes.isEmpty());
+    }
+
+    // A module that never comes back: after the follow-up time one connect to
+    // the old address, then a box that says neither answered; "IP:" and
+    // "Port:" hold the new address.
+    void moduleThatDoesNotComeBack() {
+        sim.Stop();
+        QVERIFY2(sim.Start({"--stall-after", "0", "--mode", "no-restart"}),
+                 qPrintable(sim.Diagnostics()));
+        OpenRead();
+        core::NetSettings to = Loopback();
+        to.port = testsupport::RefusedPort();
+        QVERIFY(f.form->WriteNetSettings(to));
+        ui::SetAskHook([](const ui::BoxRequest &) { return true; });
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!f.form->FollowModule(to));
+        ui::SetAskHook(nullptr);
+        QVERIFY(t.elapsed() >= 15000);
+        QCOMPARE(f.boxes.size(), 1);
+        const QString old = QStringLiteral("127.0.0.1:%1").arg(sim.Port());
+        QVERIFY2(f.boxes[0].text.contains(QStringLiteral("neither")) &&
+                     f.boxes[0].text.contains(old),
+                 qPrintable(f.boxes[0].text));
+        QCOMPARE(f.form->edIP->text(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(f.form->sePort->Value(), int(to.port));
     }
 };
 
