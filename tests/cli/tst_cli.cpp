@@ -266,7 +266,8 @@ private slots:
             blocker = testsupport::sock::Open();
             sockaddr_in a = testsupport::sock::Loopback(port);
             a.sin_addr.s_addr = htonl(0x7F000002);
-            QVERIFY(::bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+            QVERIFY(::bind(testsupport::sock::Native(blocker), reinterpret_cast<sockaddr *>(&a),
+                           sizeof a) == 0);
         }
         const Run r = Cli(QStringList{"network", "--set-ip", "127.0.0.2", "--set-mask", "255.0.0.0",
                                       "--set-gateway", "0.0.0.0", "--set-port",

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The unpacked Windows zip under wine and Xvfb: tavrin-sim.exe on 127.0.0.1,
-# Tavrin.exe from the zip's folder with a settings file that points at it;
+# tavrin-cli.exe reading it; Tavrin.exe from the zip's folder with a
+# settings file that points at it;
 # Connect and Read all registers clicked by xdotool, the window closed by
 # WM_DELETE_WINDOW; then the Tavrin.ini that Tavrin.exe wrote beside itself
 # must hold all 168 entries and the registers the simulator answered.
@@ -21,6 +22,11 @@ wine wineboot >/dev/null 2>&1 || true
 pids+=($!)
 wait_for 30 grep -q 'listening on 127.0.0.1:' "$work/sim.out" || fail "tavrin-sim.exe did not start"
 port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.out" | tr -d '\r' | head -n 1)
+
+# The zip's command line reads the simulator too (exit 0 and the version).
+(cd "$work" && wine "$app/tavrin-cli.exe" read 40024 --host 127.0.0.1 --port "$port" \
+  >"$work/cli.out" 2>&1) || fail "tavrin-cli.exe read failed: $(cat "$work/cli.out")"
+grep -q '^40024 *104 *Wersja' "$work/cli.out" || fail "tavrin-cli.exe read: $(cat "$work/cli.out")"
 
 printf '[Main]\r\nleft=0\r\ntop=0\r\nwidth=999\r\nheight=819\r\n[LAN]\r\nip=127.0.0.1\r\nport=%s\r\n' \
   "$port" >"$app/Tavrin.ini"
