@@ -43,14 +43,6 @@ QString Number(int index) {
     return QString::number(core::FirstNumber + index);
 }
 
-QString CsvQuoted(const QString &field) {
-    if (!field.contains(u',') && !field.contains(u'"'))
-        return field;
-    QString q = field;
-    q.replace(QStringLiteral("\""), QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
-
 void PrintJson(QTextStream &out, const QJsonObject &o) {
     out << QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) << u'\n';
 }
@@ -329,8 +321,8 @@ void Link::PrintRegisters(const uint16_t *image, int first, int count) {
     if (settings.format == Format::Csv) {
         out << QStringLiteral("Register,Name,Value\n");
         for (int i = first; i < first + count; ++i)
-            out << Number(i) << u',' << CsvQuoted(core::RegisterName(i + 1)) << u',' << image[i]
-                << u'\n';
+            out << Number(i) << u',' << core::CsvField(core::RegisterName(i + 1)) << u','
+                << image[i] << u'\n';
         return;
     }
     if (settings.format == Format::Json) {
@@ -398,8 +390,8 @@ void Link::PrintComparison(const std::map<int, uint16_t> &file, const uint16_t *
     if (settings.format == Format::Csv) {
         out << QStringLiteral("Register,Name,File,Device\n");
         for (int i : differing)
-            out << Number(i) << u',' << CsvQuoted(core::RegisterName(i + 1)) << u',' << file.at(i)
-                << u',' << device[i] << u'\n';
+            out << Number(i) << u',' << core::CsvField(core::RegisterName(i + 1)) << u','
+                << file.at(i) << u',' << device[i] << u'\n';
         return;
     }
     if (settings.format == Format::Json) {
@@ -425,7 +417,7 @@ void Link::PrintEvent(const QString &event, const QString &text) {
     if (settings.format == Format::Json)
         PrintJson(out, {{QStringLiteral("event"), event}, {QStringLiteral("text"), text}});
     else if (settings.format == Format::Csv)
-        out << event << u',' << CsvQuoted(text) << u'\n';
+        out << event << u',' << core::CsvField(text) << u'\n';
     else
         out << text << u'\n';
 }

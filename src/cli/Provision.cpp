@@ -53,32 +53,11 @@ extern "C" void OnInterrupt(int) {
     std::signal(SIGINT, SIG_DFL); // a second Ctrl+C ends at once
 }
 
-// A CSV line split at commas outside double quotes ("" inside quotes is one ").
+// A CSV line's fields, blanks around them dropped.
 QStringList SplitCsv(const QString &line) {
-    QStringList fields;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const QChar c = line[i];
-        if (quoted) {
-            if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"') {
-                field += c;
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            fields << field.trimmed();
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    fields << field.trimmed();
+    QStringList fields = core::CsvFields(line);
+    for (QString &f : fields)
+        f = f.trimmed();
     return fields;
 }
 
@@ -242,12 +221,6 @@ QJsonObject ResultJson(const Module &m, const Outcome &o) {
             {QStringLiteral("start"), o.start.toString(Qt::ISODateWithMs)},
             {QStringLiteral("end"), o.end.toString(Qt::ISODateWithMs)},
             {QStringLiteral("seconds"), qRound(o.seconds * 1000) / 1000.0}};
-}
-
-QString CsvField(const QString &f) {
-    if (!f.contains(u',') && !f.contains(u'"'))
-        return f;
-    return u'"' + QString(f).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
 } // namespace
@@ -485,7 +458,7 @@ int Provision(const QCommandLineParser &parser, const Settings &base, QTextStrea
         if (!o.ran)
             continue; // never started: interrupted before its turn
         allOk = allOk && Ok(o);
-        report += (CsvField(modules[i].name) + u',' + CsvField(modules[i].host) + u',' +
+        report += (core::CsvField(modules[i].name) + u',' + core::CsvField(modules[i].host) + u',' +
                    QString::number(modules[i].port) + u',' + o.result + u',' +
                    QString::number(o.written) + u',' + QString::number(o.differing.size()) + u',' +
                    QString::number(o.seconds, 'f', 2) + QStringLiteral("\r\n"))

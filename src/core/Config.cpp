@@ -148,8 +148,6 @@ QString Registers(qsizetype n) {
 
 // ---- configuration files ----------------------------------------------------
 
-namespace {
-
 QString CsvField(const QString &text) {
     if (!text.contains(u',') && !text.contains(u'"'))
         return text;
@@ -182,6 +180,8 @@ QStringList CsvFields(const QString &line) {
     fields << field;
     return fields;
 }
+
+namespace {
 
 enum class Word { Ok, NotNumber, OutOfRange };
 

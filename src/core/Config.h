@@ -80,6 +80,12 @@ QString Registers(qsizetype n);
 
 // ---- configuration files ----------------------------------------------------
 
+// A CSV field: quoted, its quotes doubled, when it holds a comma or a quote.
+QString CsvField(const QString &text);
+// The fields of one CSV line; quoted fields may hold commas and doubled
+// quotes. Fields are not trimmed.
+QStringList CsvFields(const QString &line);
+
 // The device registers of the image as CSV: UTF-8, CR LF, the header
 // "Register,Name,Value", then "40001,Triger Start/Stop,0" and so on.
 QByteArray RegistersCsv(ConstImage regs);

@@ -1,40 +1,19 @@
 // tavrin-cli as a script runs it: the real executable against the simulator,
 // its standard output, standard error and exit code. A usage error or a bad
 // file must send nothing: the simulator's request log stays empty.
+#include "CliProcess.h"
 #include "SimProcess.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#ifndef TAVRIN_CLI_PATH
-#error "TAVRIN_CLI_PATH must name tavrin-cli"
-#endif
-
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Run = testsupport::CliRun;
 
 Run Cli(const QStringList &args, int timeoutMs = 20000) {
-    QProcess p;
-    p.setProgram(QString::fromUtf8(TAVRIN_CLI_PATH));
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    Run r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testsupport::RunCli(args, timeoutMs);
 }
 
 QStringList At(quint16 port) {

@@ -1,6 +1,7 @@
 // tavrin-cli provision over a simulator of five modules: each module's
 // result, its records and the report; a dry run writes nothing; a refused
 // configuration or device list sends nothing at all.
+#include "CliProcess.h"
 #include "SimProcess.h"
 
 #include <QJsonDocument>
@@ -11,23 +12,10 @@
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
+using Run = testsupport::CliRun;
 
-Run Cli(const QStringList &args, int timeoutMs = 60000) {
-    QProcess p;
-    p.setProgram(QString::fromUtf8(TAVRIN_CLI_PATH));
-    p.setArguments(args);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start();
-    Run r;
-    if (p.waitForFinished(timeoutMs))
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+Run Cli(const QStringList &args) {
+    return testsupport::RunCli(args, 60000);
 }
 
 QByteArray Read(const QString &path) {

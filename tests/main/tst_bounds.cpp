@@ -4,6 +4,7 @@
 // as acknowledgements.
 #include "FormFixture.h"
 #include "LoopbackPeer.h"
+#include "Rss.h"
 #include "TcpClient.h"
 
 #include <QElapsedTimer>
@@ -54,23 +55,10 @@ QByteArray ReadAllAnswer(int tid, uint16_t word) {
     return a;
 }
 
-long RssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool RssMeaningful = false; // freed memory waits in the quarantine
-#else
-constexpr bool RssMeaningful = true;
-#endif
-
 } // namespace
+
+using testsupport::RssKb;
+using testsupport::RssMeaningful;
 
 class TestBounds : public QObject {
     Q_OBJECT

@@ -3,6 +3,7 @@
 // tests/core; here, that the window logs and takes them so.
 #include "FormFixture.h"
 #include "LoopbackPeer.h"
+#include "Rss.h"
 #include "SimProcess.h"
 #include "TcpClient.h"
 
@@ -19,31 +20,6 @@ QStringList LinesSince(const FormFixture &f, qsizetype from) {
     QStringList l = f.Lines().mid(from);
     l.removeAll(QString());
     return l;
-}
-
-// AddressSanitizer holds freed memory back in its quarantine: the resident
-// set then grows with every allocation, whatever the buffers do.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool RssMeaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool RssMeaningful = false;
-#else
-constexpr bool RssMeaningful = true;
-#endif
-#else
-constexpr bool RssMeaningful = true;
-#endif
-
-// The resident set of this process in KiB.
-long RssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 // The log's hex of the function-3 answer the simulator gives to transaction
@@ -65,6 +41,9 @@ QString ReadAnswerHex(int tid, const QList<int> &words) {
 }
 
 } // namespace
+
+using testsupport::RssKb;
+using testsupport::RssMeaningful;
 
 class TestFaults : public QObject {
     Q_OBJECT
