@@ -10,6 +10,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/types.h>
+#endif
+
 namespace {
 
 using Run = testsupport::CliRun;
@@ -154,6 +159,39 @@ private slots:
             QVERIFY(sim.RequestsAt(At(k)).isEmpty());
         QVERIFY(!QFile::exists(File("refused/report.csv")));
     }
+
+#ifndef _WIN32
+    // Ctrl+C: no new module starts, the one under way ends, and the records
+    // and the report of what was done are still written (exit 130).
+    void interruptKeepsWhatWasDone() {
+        sim.Stop();
+        QVERIFY2(sim.Start({"--plain", "--modules", "5", "--delay", "300"}),
+                 qPrintable(sim.Diagnostics()));
+        QVERIFY(Write(File("list.csv"), DeviceList()));
+        QProcess p;
+        p.setProgram(QString::fromUtf8(TAVRIN_CLI_PATH));
+        p.setArguments({"provision", "--jobs", "1", "--devices", File("list.csv"), "--config",
+                        File("config.csv"), "--records", File("stopped")});
+        p.start();
+        QVERIFY(p.waitForStarted());
+        // The first module's line on standard error, then Ctrl+C.
+        QDeadlineTimer deadline(20000);
+        QByteArray err;
+        while (!err.contains('\n') && !deadline.hasExpired()) {
+            p.waitForReadyRead(100);
+            err += p.readAllStandardError();
+        }
+        QVERIFY2(err.contains("closed "), err.constData());
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 130);
+        QStringList report = QString::fromUtf8(Read(File("stopped/report.csv"))).split("\r\n");
+        report.removeAll(QString());
+        QVERIFY2(report.size() >= 2 && report.size() < 6, qPrintable(report.join(u'|')));
+        for (const QString &row : report.mid(1))
+            QVERIFY(QFile::exists(File("stopped/") + row.section(u',', 0, 0) + "/result.json"));
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestProvision)
