@@ -14,6 +14,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/docs/user-guide.md
   ${PROJECT_SOURCE_DIR}/docs/command-line.md
   ${PROJECT_SOURCE_DIR}/docs/developer-guide.md
+  ${PROJECT_SOURCE_DIR}/docs/simulator.md
   DESTINATION docs)
 
 set(CPACK_GENERATOR TGZ)

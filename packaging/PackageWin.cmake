@@ -9,6 +9,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/docs/user-guide.md
   ${PROJECT_SOURCE_DIR}/docs/command-line.md
   ${PROJECT_SOURCE_DIR}/docs/developer-guide.md
+  ${PROJECT_SOURCE_DIR}/docs/simulator.md
   DESTINATION docs)
 
 get_target_property(_qt_core_dll Qt6::Core IMPORTED_LOCATION_RELEASE)

@@ -65,21 +65,31 @@ bool TMainForm::FollowModule(const core::NetSettings &settings) {
     const QString oldHost = edIP->text();
     const int32_t oldPort = sePort->Value();
     const QString oldAddress = QStringLiteral("%1:%2").arg(oldHost).arg(oldPort);
-    const ui::BusyCursor busy;
-    btnRestartSendClick(btnRestartSend);
-    // Released: the module ends this connection as it restarts.
-    delete idTCPClient;
-    idTCPClient = new tcp::TcpClient;
-    const auto attempt = [&](int ms) { return ConnectQuietly(newHost, newPort, ms); };
-    if (engine::Retry(attempt, tcp::platform::DefaultConnectTimeoutMs)) {
-        edIP->setText(newHost);
-        sePort->SetValue(newPort);
-        btnReadAllRegsClick(btnReadAllRegs);
-        Memo1->AddLine(QStringLiteral("The module answers at %1.").arg(newAddress));
-        return true;
+    bool old = false;
+    {
+        const ui::BusyCursor busy;
+        // A module that resets before its answer leaves the restart
+        // unanswered: it is followed all the same. A refusal keeps it as it is.
+        Regs[core::RestartIndex] = core::RestartValue; // as the restart button leaves it
+        const engine::Reply restart = Engine().Restart();
+        if (restart.exchange.Answered())
+            RefreshSG();
+        if (!restart.exchange.sent || restart.check.fault == core::AnswerFault::Exception)
+            return false; // the log or the box has said why
+        // Released: the module ends this connection as it restarts.
+        delete idTCPClient;
+        idTCPClient = new tcp::TcpClient;
+        const auto attempt = [&](int ms) { return ConnectQuietly(newHost, newPort, ms); };
+        if (engine::Retry(attempt, tcp::platform::DefaultConnectTimeoutMs)) {
+            edIP->setText(newHost);
+            sePort->SetValue(newPort);
+            btnReadAllRegsClick(btnReadAllRegs);
+            Memo1->AddLine(QStringLiteral("The module answers at %1.").arg(newAddress));
+            return true;
+        }
+        // Not there in time: perhaps it never took the settings.
+        old = ConnectQuietly(oldHost, oldPort, tcp::platform::DefaultConnectTimeoutMs);
     }
-    // Not there in time: perhaps it never took the settings.
-    const bool old = ConnectQuietly(oldHost, oldPort, tcp::platform::DefaultConnectTimeoutMs);
     QString text;
     if (old) {
         text = QStringLiteral("The module did not answer at %1 within 15 s. It still answers at "

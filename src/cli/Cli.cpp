@@ -252,8 +252,10 @@ int CmdNetwork(Link &link, const QStringList &args, const QCommandLineParser &pa
                             settings);
     if (!check.Ok())
         throw UsageError(QStringLiteral("refused, nothing sent: ") + check.Problems());
-    if (!check.warning.isEmpty())
+    if (!check.warning.isEmpty()) {
         link.err << QStringLiteral("tavrin-cli: ") << check.warning << u'\n';
+        link.err.flush();
+    }
     if (!link.Open())
         return NoAnswer;
     const core::NetWords words = settings.Words();
@@ -287,8 +289,10 @@ int CmdNetwork(Link &link, const QStringList &args, const QCommandLineParser &pa
         QStringLiteral("%1:%2").arg(link.settings.host).arg(link.settings.port);
     const QString newHost = core::QuadText(settings.ip);
     const QString newAddress = QStringLiteral("%1:%2").arg(newHost).arg(settings.port);
+    // A module that resets before its answer leaves the restart unanswered:
+    // it is followed all the same. Only a refusal means it stays as it is.
     code = link.Judge(link.session.Restart());
-    if (code != Done)
+    if (code == Exception || code == Differs)
         return code;
     link.client.Close(); // the module ends this connection as it restarts
     const Settings old = link.settings;

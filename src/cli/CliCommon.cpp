@@ -94,7 +94,7 @@ QString HelpText() {
         "\n"
         "Exit codes: 0 done; 1 the device differs or a verify failed; 2 a usage\n"
         "error or a bad file (nothing sent); 3 no connection, or no whole answer;\n"
-        "4 an exception answer.");
+        "4 an exception answer; 130 provisioning stopped by Ctrl+C.");
 }
 
 Settings ParseSettings(const QCommandLineParser &parser, bool needHost) {
@@ -292,6 +292,11 @@ WriteOutcome Link::WriteRuns(const std::map<int, uint16_t> &words, int maxRun) {
                int(run.size()) < maxRun) {
             run << it->second;
             ++it;
+        }
+        // Ctrl+C: the exchange under way has ended; no further one starts.
+        if (stop && *stop) {
+            w.code = Interrupted;
+            return w;
         }
         const engine::Reply r =
             run.size() == 1 ? session.WriteSingle(first, run[0]) : session.WriteRange(first, run);

@@ -182,6 +182,8 @@ Outcome RunModule(const Module &m, const Job &job) {
     o.written = w.written;
     if (w.code != Done)
         return finish(ResultWord(w.code, link));
+    // Stopped between the writes and the read-back: what was written is in
+    // the record; the verify is left to a later run.
     if (g_stop)
         return finish(QStringLiteral("interrupted"));
     code = link.VerifyWords(words, o.differing);
@@ -198,7 +200,7 @@ Outcome RunModule(const Module &m, const Job &job) {
     }
     if (code != Done)
         return finish(ResultWord(code, link));
-    if (job.restart) {
+    if (job.restart && !g_stop) {
         code = link.Judge(link.session.Restart());
         if (code != Done)
             return finish(ResultWord(code, link));
@@ -263,10 +265,12 @@ QList<Module> ParseDeviceList(const QByteArray &data, const QString &path) {
                         throw fail(n + 1, QStringLiteral("column %1 is neither name, host, port, "
                                                          "node nor a register 40001..40155")
                                               .arg(header[c]));
-                    if (IsCommandRegister(index))
-                        throw fail(n + 1, QStringLiteral("column %1 is a command, not "
-                                                         "configuration")
-                                              .arg(header[c]));
+                    if (IsCommandRegister(index) || IsLiveRegister(index))
+                        throw fail(n + 1,
+                                   QStringLiteral("column %1 is %2, not configuration")
+                                       .arg(header[c], IsLiveRegister(index)
+                                                           ? QStringLiteral("the running counter")
+                                                           : QStringLiteral("a command")));
                     registerAt[c] = index;
                 }
             }
@@ -448,8 +452,10 @@ int Provision(const QCommandLineParser &parser, const Settings &base, QTextStrea
     for (std::thread &t : pool)
         t.join();
     std::signal(SIGINT, previous);
-    if (terminal)
+    if (terminal) {
         err << u'\n';
+        err.flush();
+    }
 
     QByteArray report = "Name,Host,Port,Result,Written,Differing,Seconds\r\n";
     bool allOk = true;

@@ -24,7 +24,7 @@ tar -tzvf "$archive" | sed 's/^/  /'
 listed=$(tar -tzf "$archive" | grep -v '/$' | sort)
 expected=$(printf '%s\n' "$top/README.md" "$top/Tavrin" "$top/tavrin-cli" "$top/tavrin-sim" \
   "$top/tavrin.desktop" "$top/tavrin.png" "$top/tavrin.svg" \
-  "$top/docs/user-guide.md" "$top/docs/command-line.md" "$top/docs/developer-guide.md" | sort)
+  "$top/docs/user-guide.md" "$top/docs/command-line.md" "$top/docs/developer-guide.md" "$top/docs/simulator.md" | sort)
 [ "$listed" = "$expected" ] || fail "package holds $(echo "$listed" | tr '\n' ' ')"
 
 mkdir -p "$work/unpacked" "$work/elsewhere"
