@@ -15,14 +15,22 @@
 //   repeat job one tick with a connected device beside its own exchanges;
 //   cli        "tavrin-cli read 40001..40155" as a whole process, spawn to
 //              exit, beside tavrin-minimal-read (Qt Core, one connect, the
-//              same counted request), the two programs' runs interleaved.
+//              same counted request), the two programs' runs interleaved;
+//   provision  "tavrin-cli provision" of 100 simulated modules that answer
+//              after 50 ms, a configuration of four registers: --jobs 8
+//              beside --jobs 1 (goal 1/6), and one module's share of the
+//              --jobs 1 run beside its exchanges x 50 ms and a connect (goal
+//              1.2x); then peak memory of the process (VmHWM at its exit)
+//              after 1,000 modules beside after 100 (ten simulators without
+//              delay; goal: less than 5 MB more).
 //
 // Everything talks to 127.0.0.1 only. Environment: TAVRIN_BENCH_ITER
 // (exchanges per series, default 500), TAVRIN_BENCH_STARTS (start-ups per
 // program, default 10), TAVRIN_BENCH_CLI_RUNS (runs per program of the cli
-// part, default 30), TAVRIN_BENCH_PARTS ("startup", "exchange", "cli",
-// comma-separated; default all three: one part alone is handy under a
-// profiler).
+// part, default 30), TAVRIN_BENCH_PROVISION_RUNS (runs per setting of the
+// provision part, default 3), TAVRIN_BENCH_PARTS ("startup", "exchange",
+// "cli", "provision", comma-separated; default all: one part alone is handy
+// under a profiler).
 #include "FirstPaint.h"
 #include "FormFixture.h"
 #include "PlainClient.h"
@@ -41,6 +49,8 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -53,9 +63,11 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -154,7 +166,7 @@ void PrintTable(int iterations, int starts, int cliRuns) {
         QString goal = QStringLiteral("—");
         QString result = QStringLiteral("—");
         if (r.goal == Goal::RatioAtMost) {
-            goal = QStringLiteral("ratio ≤ %1x").arg(r.limit);
+            goal = QStringLiteral("ratio ≤ %1x").arg(QString::number(r.limit, 'g', 3));
             result = std::isnan(ratio)  ? QStringLiteral("MISS")
                      : ratio <= r.limit ? QStringLiteral("PASS")
                                         : QStringLiteral("MISS");
@@ -708,11 +720,9 @@ struct RunResult {
     double ms = NAN; // spawn to the exit seen
 };
 
-// Runs exe with args to its exit (stdout to /dev/null, stderr appended to
-// errPath); one that has not ended after timeoutMs is ended by its PID.
-RunResult RunToExit(const QByteArray &exe, const QList<QByteArray> &args, const QString &errPath,
-                    int timeoutMs = 20000) {
-    RunResult r;
+// Starts exe with args, stdout to /dev/null, stderr appended to errPath,
+// stdin from /dev/null; 0 when it could not be started.
+pid_t Spawn(const QByteArray &exe, const QList<QByteArray> &args, const QString &errPath) {
     const QByteArray errName = QFile::encodeName(errPath);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -725,10 +735,19 @@ RunResult RunToExit(const QByteArray &exe, const QList<QByteArray> &args, const 
         argv.push_back(const_cast<char *>(a.constData()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int64_t t0 = MonotonicNs();
     const int rc = ::posix_spawn(&pid, exe.constData(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0)
+    return rc == 0 ? pid : 0;
+}
+
+// Runs exe with args to its exit (see Spawn); one that has not ended after
+// timeoutMs is ended by its PID.
+RunResult RunToExit(const QByteArray &exe, const QList<QByteArray> &args, const QString &errPath,
+                    int timeoutMs = 20000) {
+    RunResult r;
+    const int64_t t0 = MonotonicNs();
+    const pid_t pid = Spawn(exe, args, errPath);
+    if (pid == 0)
         return r;
 #ifdef SYS_pidfd_open
     // A pidfd wakes the wait at the exit itself and bounds it; without one
@@ -812,6 +831,273 @@ void BenchCommandLine(int runs) {
                        .arg(errs);
 }
 
+// ---- provision: many modules, one process ------------------------------------
+
+// A child's peak resident memory. ru_maxrss from wait4 does not do here:
+// posix_spawn's child runs in this process's memory until its exec, and the
+// kernel keeps the high-water mark of the memory an exec leaves as the
+// child's own, so it reports this bench's size whenever that is larger. A
+// zombie's status has no memory lines either. So the child is traced for its
+// exit stop alone (PTRACE_O_TRACEEXIT), where its memory is final and still
+// there, and VmHWM is read then; where tracing is refused, VmHWM is polled
+// while it runs and the highest kept.
+struct PeakRun {
+    bool ok = false;    // exited with 0
+    double mb = NAN;    // VmHWM
+    bool exact = false; // read at the exit stop
+};
+
+long VmHwmKb(pid_t pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+PeakRun RunForPeak(const QByteArray &exe, const QList<QByteArray> &args, const QString &errPath,
+                   int timeoutMs) {
+    PeakRun r;
+    const int64_t t0 = MonotonicNs();
+    const pid_t pid = Spawn(exe, args, errPath); // returns after the exec
+    if (pid == 0)
+        return r;
+    const bool traced =
+        ::ptrace(PTRACE_SEIZE, pid, nullptr,
+                 reinterpret_cast<void *>(static_cast<uintptr_t>(PTRACE_O_TRACEEXIT))) == 0;
+    long kb = 0;
+    bool killed = false;
+    for (;;) {
+        int status = 0;
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        if (w == pid && WIFSTOPPED(status)) {
+            int deliver = WSTOPSIG(status); // a signal stop: the signal goes on
+            if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+                kb = std::max(kb, VmHwmKb(pid));
+                r.exact = true;
+                deliver = 0;
+            } else if (status >> 16 == PTRACE_EVENT_STOP) {
+                deliver = 0;
+            }
+            ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void *>(intptr_t(deliver)));
+            continue;
+        }
+        if (w == pid) {
+            r.ok = !killed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            break;
+        }
+        if (w < 0 && errno != EINTR)
+            break;
+        if (!traced)
+            kb = std::max(kb, VmHwmKb(pid));
+        if (!killed && MonotonicNs() - t0 > int64_t(timeoutMs) * 1000000) {
+            ::kill(pid, SIGKILL);
+            killed = true;
+        }
+        ::usleep(traced ? 5000 : 2000);
+    }
+    if (kb > 0)
+        r.mb = double(kb) / 1024.0;
+    return r;
+}
+
+bool WriteBytes(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// `count` modules named m0001.., the simulators' ports in turn (a port may
+// come more than once: each entry gets a connection of its own).
+QByteArray DeviceList(const QList<quint16> &ports, int count) {
+    QByteArray list = "name,host,port\r\n";
+    for (int i = 0; i < count; ++i)
+        list += "m" + QByteArray::number(i + 1).rightJustified(4, '0') + ",127.0.0.1," +
+                QByteArray::number(ports[i % ports.size()]) + "\r\n";
+    return list;
+}
+
+// A few registers: brightness alone and a run of three (font, mode, scroll
+// speed), so two writes between the read before and the read back. The
+// words change from one run to the next, so every run writes them all.
+QByteArray ProvisionConfig(int run) {
+    const int k = run % 2;
+    return "Register,Name,Value\r\n40038,brightness," + QByteArray::number(40 + k) +
+           "\r\n40051,font," + QByteArray::number(1 + k) + "\r\n40052,mode," +
+           QByteArray::number(2 + k) + "\r\n40053,speed," + QByteArray::number(3 + k) + "\r\n";
+}
+
+// One provision run into a records folder of its own, the words of `run`.
+struct ProvisionRun {
+    QString records;
+    QList<QByteArray> args;
+};
+
+ProvisionRun PrepareProvision(const QTemporaryDir &dir, const QString &list, int run, int jobs) {
+    ProvisionRun p;
+    const QString config = dir.filePath(QStringLiteral("config-%1.csv").arg(run));
+    WriteBytes(config, ProvisionConfig(run));
+    p.records = dir.filePath(QStringLiteral("records-%1").arg(run));
+    p.args = {"provision",
+              "--devices",
+              QFile::encodeName(list),
+              "--config",
+              QFile::encodeName(config),
+              "--records",
+              QFile::encodeName(p.records),
+              "--jobs",
+              QByteArray::number(jobs)};
+    return p;
+}
+
+// The seconds each module's result.json gives.
+void ModuleSeconds(const QString &records, Samples &into) {
+    const QStringList modules = QDir(records).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &m : modules) {
+        QFile f(QDir(records).filePath(m + QStringLiteral("/result.json")));
+        if (f.open(QIODevice::ReadOnly))
+            into.Add(QJsonDocument::fromJson(f.readAll()).object().value(u"seconds").toDouble() *
+                     1000.0);
+    }
+}
+
+void BenchProvisionTime(int runs) {
+    constexpr int Modules = 100;
+    constexpr int DelayMs = 50;
+    testsupport::SimProcess sim;
+    QTemporaryDir dir;
+    if (!dir.isValid() || !sim.Start({QStringLiteral("--plain"), QStringLiteral("--modules"),
+                                      QString::number(Modules), QStringLiteral("--delay"),
+                                      QString::number(DelayMs)})) {
+        g_notes << QStringLiteral("provision: tavrin-sim did not start: %1").arg(sim.Diagnostics());
+        return;
+    }
+    const QString errs = dir.filePath(QStringLiteral("stderr.txt"));
+    const QString list = dir.filePath(QStringLiteral("devices.csv"));
+    WriteBytes(list, DeviceList(sim.Ports(), Modules));
+    const QByteArray cli = TAVRIN_CLI_PATH;
+
+    // The floor of one module's connect: a plain blocking connect, the
+    // module's answer delay plays no part in it.
+    Samples connectUs;
+    for (int i = 0; i < 20; ++i) {
+        bench::PlainClient plain;
+        const int64_t t0 = MonotonicNs();
+        if (plain.Connect(sim.Ports()[i % Modules]))
+            connectUs.Add(UsSince(t0));
+    }
+
+    Samples one, eight, moduleMs, exchanges;
+    int failures = 0, run = 0;
+    for (int i = 0; i < runs; ++i) {
+        RunResult r1, r8;
+        for (int pass = 0; pass < 2; ++pass) {
+            const bool single = (pass == 0) == (i % 2 == 0);
+            const ProvisionRun p = PrepareProvision(dir, list, run++, single ? 1 : 8);
+            const qsizetype before = sim.Requests().size();
+            const RunResult r = RunToExit(cli, p.args, errs, 600000);
+            const qsizetype sent = sim.Requests().size() - before;
+            if (single) {
+                r1 = r;
+                exchanges.Add(double(sent) / Modules);
+                ModuleSeconds(p.records, moduleMs);
+            } else {
+                r8 = r;
+            }
+            QDir(p.records).removeRecursively();
+        }
+        if (!r1.ok || !r8.ok) {
+            ++failures;
+            continue;
+        }
+        one.Add(r1.ms), eight.Add(r8.ms);
+    }
+    const double perModule = exchanges.Median();
+    const double floorMs = perModule * DelayMs + connectUs.Median() / 1000.0;
+    AddRow(QStringLiteral("tavrin-cli provision, 100 modules at 50 ms, --jobs 8 beside --jobs 1, "
+                          "spawn to exit, median"),
+           eight.Median(), one.Median(), QStringLiteral("ms"), Goal::RatioAtMost, 1.0 / 6.0);
+    AddRow(QStringLiteral("provision --jobs 1, one module (whole run / 100) beside its exchanges "
+                          "× 50 ms + a connect"),
+           one.Median() / Modules, floorMs, QStringLiteral("ms"), Goal::RatioAtMost, 1.2);
+    AddRow(QStringLiteral("provision --jobs 1, one module's own seconds (result.json), median, "
+                          "beside the same floor"),
+           moduleMs.Median(), floorMs, QStringLiteral("ms"));
+    g_notes << QStringLiteral("provision: %1 exchanges per module (read before, writes, read "
+                              "back), a plain connect %2 µs (median of %3); %4 run pairs")
+                   .arg(perModule)
+                   .arg(Num(connectUs.Median()))
+                   .arg(connectUs.v.size())
+                   .arg(runs);
+    if (failures)
+        g_notes << QStringLiteral("provision: %1 of %2 run pairs failed or not all ok (see %3)")
+                       .arg(failures)
+                       .arg(runs)
+                       .arg(errs);
+}
+
+void BenchProvisionMemory(int runs) {
+    constexpr int Simulators = 10; // at most 100 modules each
+    std::vector<std::unique_ptr<testsupport::SimProcess>> sims;
+    QList<quint16> ports;
+    for (int k = 0; k < Simulators; ++k) {
+        auto sim = std::make_unique<testsupport::SimProcess>();
+        if (sim->Start(
+                {QStringLiteral("--plain"), QStringLiteral("--modules"), QStringLiteral("100")}))
+            ports += sim->Ports();
+        sims.push_back(std::move(sim));
+    }
+    QTemporaryDir dir;
+    if (!dir.isValid() || ports.size() < 100) {
+        g_notes << QStringLiteral("provision memory: too few simulators started (%1 modules)")
+                       .arg(ports.size());
+        return;
+    }
+    if (ports.size() < 1000)
+        g_notes << QStringLiteral("provision memory: %1 distinct modules; the device list of "
+                                  "1,000 repeats their ports")
+                       .arg(ports.size());
+    const QString errs = dir.filePath(QStringLiteral("stderr.txt"));
+    const QString list100 = dir.filePath(QStringLiteral("devices-100.csv"));
+    const QString list1000 = dir.filePath(QStringLiteral("devices-1000.csv"));
+    WriteBytes(list100, DeviceList(ports, 100));
+    WriteBytes(list1000, DeviceList(ports, 1000));
+    const QByteArray cli = TAVRIN_CLI_PATH;
+
+    Samples small, large;
+    int failures = 0, polled = 0, run = 0;
+    for (int i = 0; i < runs; ++i) {
+        for (const bool big : {false, true}) {
+            const ProvisionRun p = PrepareProvision(dir, big ? list1000 : list100, run++, 8);
+            const PeakRun r = RunForPeak(cli, p.args, errs, 600000);
+            QDir(p.records).removeRecursively();
+            polled += !r.exact;
+            if (!r.ok)
+                ++failures;
+            else
+                (big ? large : small).Add(r.mb);
+        }
+    }
+    AddRow(QStringLiteral("provision --jobs 8, peak RSS (VmHWM) of the process, 100 modules, "
+                          "median"),
+           small.Median(), NAN, QStringLiteral("MB"));
+    AddRow(QStringLiteral("provision --jobs 8, peak RSS, 1,000 modules beside 100, median"),
+           large.Median(), small.Median(), QStringLiteral("MB"));
+    AddRow(QStringLiteral("provision --jobs 8, peak RSS growth from 100 to 1,000 modules"),
+           large.Median() - small.Median(), NAN, QStringLiteral("MB"), Goal::ValueBelow, 5.0);
+    if (polled)
+        g_notes << QStringLiteral("provision memory: tracing refused, VmHWM polled in %1 of %2 "
+                                  "runs (the last moments can be missed)")
+                       .arg(polled)
+                       .arg(2 * runs);
+    if (failures)
+        g_notes << QStringLiteral("provision memory: %1 of %2 runs failed or not all ok (see %3)")
+                       .arg(failures)
+                       .arg(2 * runs)
+                       .arg(errs);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -821,6 +1107,7 @@ int main(int argc, char *argv[]) {
     const int iterations = EnvInt("TAVRIN_BENCH_ITER", 500);
     const int starts = EnvInt("TAVRIN_BENCH_STARTS", 10);
     const int cliRuns = EnvInt("TAVRIN_BENCH_CLI_RUNS", 30);
+    const int provisionRuns = EnvInt("TAVRIN_BENCH_PROVISION_RUNS", 3);
 
     // As the program starts: design fonts, then the style.
     ui::SetMessageBoxHook(
@@ -829,7 +1116,7 @@ int main(int argc, char *argv[]) {
     SelectStyleOrWarn(QStringLiteral("Onyx Blue"));
 
     const QStringList parts =
-        qEnvironmentVariable("TAVRIN_BENCH_PARTS", QStringLiteral("startup,exchange,cli"))
+        qEnvironmentVariable("TAVRIN_BENCH_PARTS", QStringLiteral("startup,exchange,cli,provision"))
             .split(u',');
     if (parts.contains(QStringLiteral("startup")))
         BenchStartup(starts);
@@ -837,6 +1124,10 @@ int main(int argc, char *argv[]) {
         BenchExchangeAndGrid(iterations);
     if (parts.contains(QStringLiteral("cli")))
         BenchCommandLine(cliRuns);
+    if (parts.contains(QStringLiteral("provision"))) {
+        BenchProvisionTime(provisionRuns);
+        BenchProvisionMemory(provisionRuns);
+    }
     PrintTable(iterations, starts, cliRuns);
     return 0;
 }
