@@ -30,8 +30,11 @@ inline CliRun RunCli(const QStringList &args, int timeoutMs = 20000) {
     } else if (p.exitStatus() == QProcess::NormalExit) {
         r.code = p.exitCode();
     }
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
+    // Windows writes a text stream's line ends as CR LF.
+    r.out = QString::fromUtf8(p.readAllStandardOutput())
+                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    r.err = QString::fromUtf8(p.readAllStandardError())
+                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return r;
 }
 
