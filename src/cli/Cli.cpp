@@ -65,10 +65,6 @@ std::pair<int, int> RegisterRange(const QString &text) {
     return {first, last - first + 1};
 }
 
-QString Number(int index) {
-    return QString::number(core::FirstNumber + index);
-}
-
 // ---- the commands ------------------------------------------------------------
 
 int CmdRead(Link &link, const QStringList &args) {

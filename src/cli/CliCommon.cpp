@@ -39,10 +39,6 @@ int Bounded(const QString &option, const QString &text, int lo, int hi) {
     return v;
 }
 
-QString Number(int index) {
-    return QString::number(core::FirstNumber + index);
-}
-
 void PrintJson(QTextStream &out, const QJsonObject &o) {
     out << QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) << u'\n';
 }
@@ -155,6 +151,10 @@ Settings ParseSettings(const QCommandLineParser &parser, bool needHost) {
         throw UsageError(QStringLiteral("--format is text, csv or json, not %1").arg(format));
     s.log = parser.isSet(OptLog);
     return s;
+}
+
+QString Number(int index) {
+    return QString::number(core::FirstNumber + index);
 }
 
 bool IsCommandRegister(int index) {

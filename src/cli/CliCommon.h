@@ -41,6 +41,9 @@ void AddConnectionOptions(QCommandLineParser &parser);
 Settings ParseSettings(const QCommandLineParser &parser, bool needHost = true);
 QString HelpText();
 
+// The register number of an image index: "40038" for 37.
+QString Number(int index);
+
 // 40001 (trigger) and 40039 (restart): commands, never configuration.
 bool IsCommandRegister(int index);
 // 40002, the counter: it runs on its own, so a saved word of it is no

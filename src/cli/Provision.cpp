@@ -71,10 +71,6 @@ QString FolderName(const QString &name) {
     return out;
 }
 
-QString Number(int index) {
-    return QString::number(core::FirstNumber + index);
-}
-
 struct Outcome {
     QString result = QStringLiteral("unreachable");
     QString reason;
